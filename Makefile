@@ -1,0 +1,42 @@
+# Front door: configure, build and test firload with CMake.
+BUILD ?= build
+SANBUILD ?= build-san
+FUZZBUILD ?= build-fuzz
+PREFIX ?= /usr/local
+DESTDIR ?=
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build deps check check-san memcheck demo fuzz bench install lint-man clean
+
+all: build
+
+deps:
+	@sh scripts/deps.sh build
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DFIRLOAD_TESTS=OFF -DFIRLOAD_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+check:
+	@sh scripts/deps.sh build check
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DFIRLOAD_TESTS=ON -DFIRLOAD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+check-san:
+	@sh scripts/deps.sh build check
+	cmake -S . -B $(SANBUILD) -DFIRLOAD_SANITIZE=ON -DFIRLOAD_WERROR=ON -DFIRLOAD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(SANBUILD) -j $(JOBS)
+	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@sh scripts/demo.sh $(BUILD)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)

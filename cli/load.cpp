@@ -1,0 +1,110 @@
+#include "load.h"
+
+#include "access.h"
+#include "diag.h"
+#include "eq.h"
+
+#include <sys/ioctl.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+// Frees the designer on every way out of the load.
+struct designer_guard {
+	eq_state &state;
+	~designer_guard() { eq_free(state); }
+};
+
+enum class read_result { ok, too_much, error };
+
+// Reads the whole input into buffer (max_layout + 1 bytes) and ends it with a
+// NUL. Input that fills the buffer is too much: a layout is at most
+// max_layout bytes. A NUL in the input ends the layout there, but the bytes
+// after it still count toward the limit.
+read_result read_layout(int input, std::vector<char> &buffer)
+{
+	size_t pos = 0;
+	for (;;) {
+		ssize_t got = read(input, buffer.data() + pos, buffer.size() - pos);
+		if (got == 0)
+			break;
+		if (got < 0) {
+			if (errno == EINTR)
+				continue;
+			return read_result::error;
+		}
+		pos += static_cast<size_t>(got);
+		if (pos >= buffer.size())
+			return read_result::too_much;
+	}
+	buffer[pos] = '\0';
+	return read_result::ok;
+}
+
+} // namespace
+
+int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, fir_record &fir,
+                part_info_record &info)
+{
+	// The designer needs a positive rate and length; the device is trusted
+	// for neither.
+	if (rate <= 0) {
+		diag("Invalid sample rate\n");
+		return EX_SOFTWARE;
+	}
+	if (fir.length <= 0) {
+		diag("Invalid filter length\n");
+		return EX_SOFTWARE;
+	}
+	eq_state state;
+	if (eq_init(state, rate, fir.length) == 0) {
+		diag("Cannot set up filter designer\n");
+		return EX_SOFTWARE;
+	}
+	designer_guard guard{state};
+
+	eq_design(state, "");
+
+	bool from_stdin = settings.input == 0;
+	if (from_stdin) {
+		if (ioctl(device.get(), settings.target->part_info, &info) < 0) {
+			diag("Cannot read part information\n");
+			return EX_SOFTWARE;
+		}
+		char name[part_name_size + 1] = {};
+		std::memcpy(name, info.name, part_name_size);
+		diag("Please enter EQ layout for %s, <freq> <gain>:\n", name);
+	}
+	std::fflush(stderr); // all of it is out before we wait for input
+
+	std::vector<char> text(max_layout + 1);
+	switch (read_layout(settings.input, text)) {
+	case read_result::ok: break;
+	case read_result::too_much: diag("Too much input data\n"); return EX_SOFTWARE;
+	case read_result::error: diag("Cannot read EQ layout\n"); return EX_SOFTWARE;
+	}
+	close(settings.input);
+	if (from_stdin)
+		diag("Loading new EQ layout\n");
+
+	if (eq_design(state, text.data()) == 0) {
+		diag("Invalid equalizer data\n");
+		return EX_SOFTWARE;
+	}
+
+	fir.coefficients = state.time;
+	if (channel_sweep(device.get(), settings.target->fir_write, fir, settings.channels) == 0) {
+		diag("Cannot set FIR filter on channel\n");
+		return EX_SOFTWARE;
+	}
+	device.reset();
+	eq_free(state);
+	return 0;
+}

@@ -1,0 +1,144 @@
+#include "eq.h"
+
+#include "diag.h"
+#include "layout.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+constexpr double pi = 3.141592653589793;
+constexpr double ln10 = 2.302585092994046;
+
+struct free_deleter {
+	void operator()(double *p) const { std::free(p); }
+};
+
+// Raised-cosine half window over the causal half of the zero-phase
+// response x (held in time), scaled by 1/N and moved to the centre.
+void window_even(double *time, int32_t n)
+{
+	int32_t h = n / 2;
+	// Reads only indexes below h, writes only indexes from h on.
+	for (int32_t k = 0; k < h; k++)
+		time[h + k] =
+		        ((0.5 * std::cos((static_cast<double>(k) / h) * pi) + 0.5) / n) * time[k];
+	for (int32_t i = h - 1; i >= 1; i--)
+		time[i] = time[n - i];
+	time[0] = 0.0;
+}
+
+void window_odd(double *time, int32_t n)
+{
+	int32_t c = (n - 1) / 2;
+	// Downwards: time[c + k] is written only after x[c + k] was last read.
+	for (int32_t k = c; k >= 0; k--)
+		time[c + k] = ((0.5 * std::cos(((2.0 * k) / n) * pi) + 0.5) / n) * time[k];
+	for (int32_t k = 1; k <= c; k++)
+		time[c - k] = time[c + k];
+}
+
+void report(const eq_state &state, const double *requested)
+{
+	int32_t n = state.length;
+	int32_t h = n / 2;
+	const double *spectrum = state.spectrum;
+	for (int32_t k = 0; k <= h; k++) {
+		double re = spectrum[k];
+		// Even N has no imaginary part at bins 0 and N/2, odd N only at 0.
+		double im = k >= 1 && (k < h || n % 2 == 1) ? spectrum[n - k] : 0.0;
+		double got = std::sqrt(re * re + im * im) * n;
+		diag("%3.1lf Hz: requested %2.2lf, got %2.7lf (log10 = %.2lf), %3.7lfdb\n",
+		     k * (state.rate / n), requested[k], got, std::log(got) / ln10,
+		     (std::log(got / requested[k]) / ln10) * 10);
+	}
+}
+
+} // namespace
+
+int eq_init(eq_state &state, double rate, int32_t length)
+{
+	state = eq_state{};
+	state.rate = rate;
+	state.length = length;
+	if (length < 1)
+		return 0;
+	auto n = static_cast<size_t>(length);
+	state.time = fftw_alloc_real(n);
+	state.spectrum = fftw_alloc_real(n);
+	if (state.time != nullptr && state.spectrum != nullptr) {
+		fftw_set_timelimit(eq_plan_time_limit);
+		state.forward_plan = fftw_plan_r2r_1d(length, state.time, state.spectrum, FFTW_R2HC,
+		                                      FFTW_MEASURE);
+		state.inverse_plan = fftw_plan_r2r_1d(length, state.spectrum, state.time, FFTW_HC2R,
+		                                      FFTW_MEASURE);
+		fftw_set_timelimit(FFTW_NO_TIMELIMIT);
+	}
+	if (state.forward_plan == nullptr || state.inverse_plan == nullptr) {
+		eq_free(state);
+		return 0;
+	}
+	return 1;
+}
+
+int eq_design(eq_state &state, const char *text)
+{
+	int32_t n = state.length;
+	if (eq_build_spectrum(text, state.rate, n, state.spectrum, &state.normalize) == 0)
+		return 0;
+
+	auto bytes = static_cast<size_t>(n) * sizeof(double);
+	std::unique_ptr<double, free_deleter> requested(static_cast<double *>(std::malloc(bytes)));
+	if (!requested) {
+		diag("Design error: out of memory.\n");
+		return 0;
+	}
+	std::memcpy(requested.get(), state.spectrum, bytes);
+
+	fftw_execute(state.inverse_plan);
+	if (n % 2 == 0)
+		window_even(state.time, n);
+	else
+		window_odd(state.time, n);
+
+	fftw_execute(state.forward_plan);
+	for (int32_t i = 0; i < n; i++)
+		state.spectrum[i] /= n;
+	report(state, requested.get());
+
+	if (state.normalize) {
+		double sum = 0.0;
+		for (int32_t i = 0; i < n; i++)
+			sum += std::fabs(state.time[i]);
+		if (sum != 0.0)
+			for (int32_t i = 0; i < n; i++)
+				state.time[i] /= sum;
+	}
+	for (int32_t i = 0; i < n; i++) {
+		if (!std::isfinite(state.time[i])) {
+			diag("Design error: non-finite coefficients.\n");
+			return 0;
+		}
+	}
+	for (int32_t k = 0; k < n; k++)
+		diag("%.3lf ms: %.10lf\n", (k * 1000.0) / state.rate, state.time[k]);
+	return 1;
+}
+
+void eq_free(eq_state &state)
+{
+	if (state.forward_plan != nullptr)
+		fftw_destroy_plan(state.forward_plan);
+	if (state.inverse_plan != nullptr)
+		fftw_destroy_plan(state.inverse_plan);
+	fftw_free(state.time);
+	fftw_free(state.spectrum);
+	state.forward_plan = nullptr;
+	state.inverse_plan = nullptr;
+	state.time = nullptr;
+	state.spectrum = nullptr;
+}

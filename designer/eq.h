@@ -1,0 +1,38 @@
+// The filter designer: an EQ layout in, N FIR coefficients out, with a
+// design report (requested against achieved gain at every bin) and the
+// coefficient listing printed through diag.
+//
+// Even N: linear phase, centred on tap N/2 (a delay of N/2 samples), tap 0
+// zero. Odd N: symmetric about tap (N-1)/2, no tap forced to zero.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cstdint>
+
+struct eq_state {
+	double rate = 0;                  // sample rate R in Hz
+	int32_t length = 0;               // filter length N
+	int32_t normalize = 0;            // set by each eq_design run from the layout header
+	double *time = nullptr;           // N coefficients: the array handed to the device
+	double *spectrum = nullptr;       // N doubles, FFTW half-complex order
+	fftw_plan forward_plan = nullptr; // time -> spectrum, FFTW_R2HC
+	fftw_plan inverse_plan = nullptr; // spectrum -> time, FFTW_HC2R
+};
+
+// Planning budget of each transform plan, in seconds.
+inline constexpr double eq_plan_time_limit = 0.004;
+
+// Stores rate (Hz, > 0) and length (>= 1), allocates both arrays and makes
+// both plans. Returns 1 on success; 0, silently and with nothing left
+// allocated, when memory or a plan cannot be had.
+int eq_init(eq_state &state, double rate, int32_t length);
+
+// Designs from the NUL-terminated layout text into state.time. Prints the
+// layout heading, the design report and, on success, the coefficient
+// listing. Returns 1 on success, 0 on a layout error or when the design
+// gives a coefficient that is not finite (no listing then).
+int eq_design(eq_state &state, const char *text);
+
+// Destroys the plans and frees the arrays; safe to call again.
+void eq_free(eq_state &state);

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Installs what building and testing firload needs, when it is missing.
+# Usage: scripts/deps.sh [build|check|fuzz|doc]...   (default: build)
+# Debian (apt-get) and FreeBSD (pkg); anything else must provide the tools itself.
+set -eu
+
+want_build=1 want_check=0 want_fuzz=0 want_doc=0
+for what in "$@"; do
+	case "$what" in
+	build) ;;
+	check) want_check=1 ;;
+	fuzz) want_fuzz=1 ;;
+	doc) want_doc=1 ;;
+	*) echo "deps.sh: unknown group $what" >&2; exit 2 ;;
+	esac
+done
+
+have() { command -v "$1" >/dev/null 2>&1; }
+missing=""
+need() { missing="$missing $1"; }
+
+os=$(uname -s)
+if [ "$os" = FreeBSD ]; then
+	have cmake || need cmake
+	have pkg-config || need pkgconf
+	pkg-config --exists fftw3 2>/dev/null || need fftw3
+	if [ $want_check = 1 ]; then
+		[ -f /usr/local/include/gtest/gtest.h ] || need googletest
+		[ -f /usr/local/include/benchmark/benchmark.h ] || need benchmark
+	fi
+	[ $want_fuzz = 1 ] && ! have clang++ && need llvm
+	[ -n "$missing" ] && pkg install -y $missing
+	exit 0
+fi
+
+have c++ || need g++
+have cmake || need cmake
+have make || need make
+have pkg-config || need pkg-config
+pkg-config --exists fftw3 2>/dev/null || need libfftw3-dev
+if [ $want_check = 1 ]; then
+	[ -f /usr/include/gtest/gtest.h ] || need libgtest-dev
+	[ -f /usr/include/benchmark/benchmark.h ] || need libbenchmark-dev
+fi
+if [ $want_fuzz = 1 ]; then
+	have clang++ || need clang
+	ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need libclang-rt-dev
+fi
+[ $want_doc = 1 ] && ! have mandoc && need mandoc
+
+if [ -n "$missing" ]; then
+	if ! have apt-get; then
+		echo "deps.sh: missing:$missing (install them, then run make again)" >&2
+		exit 1
+	fi
+	echo "deps.sh: installing$missing"
+	export DEBIAN_FRONTEND=noninteractive
+	apt-get update -qq </dev/null
+	# shellcheck disable=SC2086
+	apt-get install -y -qq --no-install-recommends $missing </dev/null
+fi
+exit 0
