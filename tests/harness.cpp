@@ -17,16 +17,15 @@
 
 extern char **environ;
 
-const char *const usage_text =
-	"Usage: firload -d /dev/pcmx.ctl \n"
-	"\t -d, --device [control device]\n"
-	"\t -w, --what [rx_dev,tx_dev,rx_loop,tx_loop, default tx_dev]\n"
-	"\t -p, --part [part number, default 0]\n"
-	"\t -c, --channels [channels, default -1]\n"
-	"\t -f, --file [read input from file, default standard input]\n"
-	"\t -o, --off [disable equalizer]\n"
-	"\t -q, --quiet\n"
-	"\t -h, --help\n";
+const char *const usage_text = "Usage: firload -d /dev/pcmx.ctl \n"
+                               "\t -d, --device [control device]\n"
+                               "\t -w, --what [rx_dev,tx_dev,rx_loop,tx_loop, default tx_dev]\n"
+                               "\t -p, --part [part number, default 0]\n"
+                               "\t -c, --channels [channels, default -1]\n"
+                               "\t -f, --file [read input from file, default standard input]\n"
+                               "\t -o, --off [disable equalizer]\n"
+                               "\t -q, --quiet\n"
+                               "\t -h, --help\n";
 
 static std::string make_temp(const std::string &contents)
 {
@@ -46,7 +45,10 @@ static std::string make_temp(const std::string &contents)
 }
 
 temp_file::temp_file(const std::string &contents) : path(make_temp(contents)) {}
-temp_file::~temp_file() { unlink(path.c_str()); }
+temp_file::~temp_file()
+{
+	unlink(path.c_str());
+}
 
 std::string read_file(const std::string &path)
 {
@@ -57,13 +59,14 @@ std::string read_file(const std::string &path)
 }
 
 run_result run_tool(const std::vector<std::string> &args, const std::string &input,
-		    const env_list &env, int timeout_seconds)
+                    const env_list &env, int timeout_seconds)
 {
 	temp_file in(input), out(""), err(""), journal("");
 
 	std::vector<std::string> envs;
 	for (char **e = environ; *e != nullptr; e++)
-		if (std::strncmp(*e, "FIRLOAD_SIM_", 12) != 0 && std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
+		if (std::strncmp(*e, "FIRLOAD_SIM_", 12) != 0 &&
+		    std::strncmp(*e, "LD_PRELOAD=", 11) != 0)
 			envs.emplace_back(*e);
 	envs.push_back(std::string("LD_PRELOAD=") + FIRLOAD_SIM_LIB);
 	envs.push_back("FIRLOAD_SIM_JOURNAL=" + journal.path);
@@ -123,8 +126,9 @@ std::vector<std::string> journal_requests(const std::string &journal)
 	std::istringstream in(journal);
 	for (std::string line; std::getline(in, line);)
 		if (line.rfind("coefficient ", 0) != 0)
-			lines.push_back(std::regex_replace(std::regex_replace(line, address, "coefficients=ADDR"),
-							  descriptor, "fd=N"));
+			lines.push_back(std::regex_replace(
+			        std::regex_replace(line, address, "coefficients=ADDR"), descriptor,
+			        "fd=N"));
 	return lines;
 }
 
@@ -153,8 +157,14 @@ static const char *code(const char *target, int base)
 	return text;
 }
 
-std::string j_open(const char *path) { return std::string("open path=") + path + " flags=rdwr -> fd=N"; }
-std::string j_rate(int rate) { return "ioctl rate request=0x40044f2a -> " + std::to_string(rate); }
+std::string j_open(const char *path)
+{
+	return std::string("open path=") + path + " flags=rdwr -> fd=N";
+}
+std::string j_rate(int rate)
+{
+	return "ioctl rate request=0x40044f2a -> " + std::to_string(rate);
+}
 
 std::string j_read(const char *target, int part, int length_answered)
 {
@@ -169,7 +179,7 @@ std::string j_read(const char *target, int part, int length_answered)
 }
 
 std::string j_write(const char *target, int part, int channel, int length, const char *address,
-		    const char *answer)
+                    const char *answer)
 {
 	std::ostringstream s;
 	s << "ioctl fir_write target=" << target << " request=" << code(target, 0x23)
@@ -187,7 +197,10 @@ std::string j_info(const char *kind, int part, const char *answer)
 	return s.str();
 }
 
-std::string j_close() { return "close fd=N"; }
+std::string j_close()
+{
+	return "close fd=N";
+}
 
 std::string capture_stderr(const std::function<void()> &body)
 {

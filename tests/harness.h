@@ -20,7 +20,7 @@ struct run_result {
 // args exclude argv[0], which is "firload". The input becomes standard input
 // (a regular file). env adds FIRLOAD_SIM_* settings and the like.
 run_result run_tool(const std::vector<std::string> &args, const std::string &input = "",
-		    const env_list &env = {}, int timeout_seconds = 60);
+                    const env_list &env = {}, int timeout_seconds = 60);
 
 // Journal lines of requests, without coefficient lines, with the coefficient
 // address shown as "coefficients=ADDR" and descriptors as "fd=N".
@@ -34,7 +34,7 @@ std::string j_open(const char *path = "/dev/pcmx.ctl");
 std::string j_rate(int rate);
 std::string j_read(const char *target, int part, int length_answered);
 std::string j_write(const char *target, int part, int channel, int length, const char *address,
-		    const char *answer);
+                    const char *answer);
 std::string j_info(const char *kind, int part, const char *answer);
 std::string j_close();
 
