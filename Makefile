@@ -38,5 +38,10 @@ demo: build
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
+# The manual page, checked by mandoc.
+lint-man:
+	@sh scripts/deps.sh doc
+	mandoc -T lint -W warning man/firload.8
+
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
