@@ -16,7 +16,7 @@ deps:
 	@sh scripts/deps.sh build
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DFIRLOAD_TESTS=OFF -DFIRLOAD_BENCH=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 check:
@@ -28,7 +28,7 @@ check:
 # The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 check-san:
 	@sh scripts/deps.sh build check
-	cmake -S . -B $(SANBUILD) -DFIRLOAD_SANITIZE=ON -DFIRLOAD_WERROR=ON -DFIRLOAD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake -S . -B $(SANBUILD) -DFIRLOAD_SANITIZE=ON -DFIRLOAD_WERROR=ON -DFIRLOAD_TESTS=ON -DFIRLOAD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
 
@@ -37,6 +37,16 @@ demo: build
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# valgrind memcheck over the load, disable and standard-input paths.
+memcheck: build
+	@sh scripts/deps.sh mem
+	sh scripts/memcheck.sh $(BUILD)
+
+# The designer under libFuzzer for FUZZ_SECONDS.
+fuzz:
+	@sh scripts/deps.sh build fuzz
+	sh scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
 # The manual page, checked by mandoc.
 lint-man:

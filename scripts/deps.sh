@@ -1,16 +1,17 @@
 #!/bin/sh
 # Installs what building and testing firload needs, when it is missing.
-# Usage: scripts/deps.sh [build|check|fuzz|doc]...   (default: build)
+# Usage: scripts/deps.sh [build|check|fuzz|doc|mem]...   (build is always included)
 # Debian (apt-get) and FreeBSD (pkg); anything else must provide the tools itself.
 set -eu
 
-want_build=1 want_check=0 want_fuzz=0 want_doc=0
+want_check=0 want_fuzz=0 want_doc=0 want_mem=0
 for what in "$@"; do
 	case "$what" in
 	build) ;;
 	check) want_check=1 ;;
 	fuzz) want_fuzz=1 ;;
 	doc) want_doc=1 ;;
+	mem) want_mem=1 ;;
 	*) echo "deps.sh: unknown group $what" >&2; exit 2 ;;
 	esac
 done
@@ -29,6 +30,7 @@ if [ "$os" = FreeBSD ]; then
 		[ -f /usr/local/include/benchmark/benchmark.h ] || need benchmark
 	fi
 	[ $want_fuzz = 1 ] && ! have clang++ && need llvm
+	[ $want_mem = 1 ] && ! have valgrind && need valgrind
 	[ -n "$missing" ] && pkg install -y $missing
 	exit 0
 fi
@@ -47,6 +49,7 @@ if [ $want_fuzz = 1 ]; then
 	ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need libclang-rt-dev
 fi
 [ $want_doc = 1 ] && ! have mandoc && need mandoc
+[ $want_mem = 1 ] && ! have valgrind && need valgrind
 
 if [ -n "$missing" ]; then
 	if ! have apt-get; then
