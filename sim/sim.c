@@ -254,6 +254,10 @@ static int is_device(int dirfd, const char *path)
 	       strcmp(path, sim.device) == 0;
 }
 
+#ifndef O_TMPFILE
+#define O_TMPFILE 0
+#endif
+
 static mode_t mode_arg(int flags, va_list ap)
 {
 	return (flags & (O_CREAT | O_TMPFILE)) ? (mode_t)va_arg(ap, int) : 0;

@@ -59,47 +59,37 @@ TEST_P(Spectrum, BinsFlagAndMessages)
 
 const std::string nonincreasing = "Parse error: Nonincreasing sequence of frequencies.\n";
 
+// clang-format off
 const spectrum_case spectrum_cases[] = {
-        {"Empty", "", 1, "", 0, {1, 1, 1, 1, 1}},
-        {"HeaderOnly", "normalize\n", 1, "", 1, {1, 1, 1, 1, 1}},
-        {"HeaderWithoutNewline", "Normalize", 1, "", 1, {1, 1, 1, 1, 1}},
-        {"HeaderThenEmptyLine", "normalize\n\n", 0, "Parse error.\n", 1, {}},
-        {"HeaderAnyCase", "NORMALIZE\n50 2\n350 0.5\n", 1, "", 1, {2, 1.75, 1.25, 0.75, 0.5}},
-        {"HeaderNormal", "normal\n50 2\n350 0.5\n", 1, "", 1, {2, 1.75, 1.25, 0.75, 0.5}},
-        {"HeaderRestIgnored",
-         "norm please 1 2 3\n50 2\n350 0.5",
-         1,
-         "",
-         1,
-         {2, 1.75, 1.25, 0.75, 0.5}},
-        {"NotAHeader", "nor\n", 0, "Parse error.\n", 0, {}},
-        {"WorkedExample", "50 2\n350 0.5\n", 1, "", 0, {2, 1.75, 1.25, 0.75, 0.5}},
-        {"LineBreaksCarryNoMeaning",
-         "  50\t2 350\n\n0.5\n\n",
-         1,
-         "",
-         0,
-         {2, 1.75, 1.25, 0.75, 0.5}},
-        {"Hexadecimal", "0x32 0x2p0\n0x1.5ep+8 0x.8", 1, "", 0, {2, 1.75, 1.25, 0.75, 0.5}},
-        {"RunTogether", "50-2 350-0.5", 1, "", 0, {-2, -1.75, -1.25, -0.75, -0.5}},
-        {"Decreasing", "100 1\n50 2\n", 0, nonincreasing, 0, {}},
-        {"EqualFrequencies", "100 1\n100 2\n", 1, "", 0, {1, 2, 2, 2, 2}},
-        {"NegativeFirst", "-10 1\n", 0, nonincreasing, 0, {}},
-        {"GainNotANumber", "50 x\n", 0, "Parse error.\n", 0, {}},
-        {"LoneFrequency", "50", 0, "Parse error.\n", 0, {}},
-        {"ZeroHzGainHasNoEffect", "0 5\n200 1\n400 3\n", 1, "", 0, {1, 1, 1, 2, 3}},
-        {"FlatBelowFirstAboveLast", "150 4\n250 2\n", 1, "", 0, {4, 4, 3, 2, 2}},
-        {"GainsHaveNoRange", "100 0\n300 -1\n", 1, "", 0, {0, 0, -0.5, -1, -1}},
-        // Breakpoints above the highest bin end the reading.
-        {"LazyReading",
-         "50 2\n350 0.5\n500 1\nnot a layout",
-         1,
-         "",
-         0,
-         {2, 1.75, 1.25, 0.75, 0.5 + 0.5 / 3}},
-        {"GarbageStillNeeded", "50 2\n350 0.5\nnot a layout", 0, "Parse error.\n", 0, {}},
-        {"InfiniteFrequency", "inf 2\nnonsense", 1, "", 0, {2, 2, 2, 2, 2}},
+	{"Empty", "", 1, "", 0, {1, 1, 1, 1, 1}},
+	{"HeaderOnly", "normalize\n", 1, "", 1, {1, 1, 1, 1, 1}},
+	{"HeaderWithoutNewline", "Normalize", 1, "", 1, {1, 1, 1, 1, 1}},
+	{"HeaderThenEmptyLine", "normalize\n\n", 0, "Parse error.\n", 1, {}},
+	{"HeaderAnyCase", "NORMALIZE\n50 2\n350 0.5\n", 1, "", 1, {2, 1.75, 1.25, 0.75, 0.5}},
+	{"HeaderNormal", "normal\n50 2\n350 0.5\n", 1, "", 1, {2, 1.75, 1.25, 0.75, 0.5}},
+	{"HeaderRestIgnored", "norm please 1 2 3\n50 2\n350 0.5", 1, "", 1, {2, 1.75, 1.25, 0.75,
+	 0.5}},
+	{"NotAHeader", "nor\n", 0, "Parse error.\n", 0, {}},
+	{"WorkedExample", "50 2\n350 0.5\n", 1, "", 0, {2, 1.75, 1.25, 0.75, 0.5}},
+	{"LineBreaksCarryNoMeaning", "  50\t2 350\n\n0.5\n\n", 1, "", 0, {2, 1.75, 1.25, 0.75,
+	 0.5}},
+	{"Hexadecimal", "0x32 0x2p0\n0x1.5ep+8 0x.8", 1, "", 0, {2, 1.75, 1.25, 0.75, 0.5}},
+	{"RunTogether", "50-2 350-0.5", 1, "", 0, {-2, -1.75, -1.25, -0.75, -0.5}},
+	{"Decreasing", "100 1\n50 2\n", 0, nonincreasing, 0, {}},
+	{"EqualFrequencies", "100 1\n100 2\n", 1, "", 0, {1, 2, 2, 2, 2}},
+	{"NegativeFirst", "-10 1\n", 0, nonincreasing, 0, {}},
+	{"GainNotANumber", "50 x\n", 0, "Parse error.\n", 0, {}},
+	{"LoneFrequency", "50", 0, "Parse error.\n", 0, {}},
+	{"ZeroHzGainHasNoEffect", "0 5\n200 1\n400 3\n", 1, "", 0, {1, 1, 1, 2, 3}},
+	{"FlatBelowFirstAboveLast", "150 4\n250 2\n", 1, "", 0, {4, 4, 3, 2, 2}},
+	{"GainsHaveNoRange", "100 0\n300 -1\n", 1, "", 0, {0, 0, -0.5, -1, -1}},
+	// Breakpoints above the highest bin end the reading.
+	{"LazyReading", "50 2\n350 0.5\n500 1\nnot a layout", 1, "", 0, {2, 1.75, 1.25, 0.75,
+	 0.5 + 0.5 / 3}},
+	{"GarbageStillNeeded", "50 2\n350 0.5\nnot a layout", 0, "Parse error.\n", 0, {}},
+	{"InfiniteFrequency", "inf 2\nnonsense", 1, "", 0, {2, 2, 2, 2, 2}},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, Spectrum, testing::ValuesIn(spectrum_cases),
                          [](const auto &p) { return std::string(p.param.name); });
@@ -277,21 +267,23 @@ TEST_P(DesignSweep, SymmetricAndReportsItsOwnResponse)
 	}
 }
 
+// clang-format off
 const sweep_case sweep_cases[] = {
-        {"", 800, 1},
-        {"", 800, 2},
-        {"50 2\n350 0.5\n", 800, 3},
-        {"50 2\n350 0.5\n", 800, 4},
-        {"50 2\n350 0.5\n", 800, 5},
-        {"100 0.5\n200 3\n", 800, 7},
-        {"100 0.5\n200 3\n", 800, 9},
-        {"40 2.5\n100 1.6\n400 1\n2500 0.85\n5000 1\n10000 1.4\n", 48000, 16},
-        {"40 2.5\n100 1.6\n400 1\n2500 0.85\n5000 1\n10000 1.4\n", 48000, 17},
-        {"250 0\n300 1\n3400 1\n3600 0\n", 8000, 64},
-        {"250 0\n300 1\n3400 1\n3600 0\n", 8000, 65},
-        {"60 2\n150 2\n300 1\n", 44100, 128},
-        {"60 2\n150 2\n300 1\n", 44100, 127},
+	{"", 800, 1},
+	{"", 800, 2},
+	{"50 2\n350 0.5\n", 800, 3},
+	{"50 2\n350 0.5\n", 800, 4},
+	{"50 2\n350 0.5\n", 800, 5},
+	{"100 0.5\n200 3\n", 800, 7},
+	{"100 0.5\n200 3\n", 800, 9},
+	{"40 2.5\n100 1.6\n400 1\n2500 0.85\n5000 1\n10000 1.4\n", 48000, 16},
+	{"40 2.5\n100 1.6\n400 1\n2500 0.85\n5000 1\n10000 1.4\n", 48000, 17},
+	{"250 0\n300 1\n3400 1\n3600 0\n", 8000, 64},
+	{"250 0\n300 1\n3400 1\n3600 0\n", 8000, 65},
+	{"60 2\n150 2\n300 1\n", 44100, 128},
+	{"60 2\n150 2\n300 1\n", 44100, 127},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, DesignSweep, testing::ValuesIn(sweep_cases));
 
@@ -367,16 +359,18 @@ TEST_P(DesignFailure, NoListing)
 
 const char *const non_finite = "Design error: non-finite coefficients.\n";
 
+// clang-format off
 const failure_case failure_cases[] = {
-        {"50 nan\n", non_finite, true},
-        {"nan 1\n", non_finite, true},
-        {"50 inf\n", non_finite, true},
-        {"50 -inf\n300 1\n", non_finite, true},
-        {"50 1e308\n100 1.7e308\n", non_finite, true},
-        {"normalize\n50 1e308\n100 1.7e308\n", non_finite, true},
-        {"50 2\n10 1\n", "Parse error: Nonincreasing sequence of frequencies.\n", false},
-        {"50\n", "Parse error.\n", false},
+	{"50 nan\n", non_finite, true},
+	{"nan 1\n", non_finite, true},
+	{"50 inf\n", non_finite, true},
+	{"50 -inf\n300 1\n", non_finite, true},
+	{"50 1e308\n100 1.7e308\n", non_finite, true},
+	{"normalize\n50 1e308\n100 1.7e308\n", non_finite, true},
+	{"50 2\n10 1\n", "Parse error: Nonincreasing sequence of frequencies.\n", false},
+	{"50\n", "Parse error.\n", false},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, DesignFailure, testing::ValuesIn(failure_cases));
 
