@@ -2,6 +2,9 @@
 // design report (requested against achieved gain at every bin) and the
 // coefficient listing printed through diag.
 //
+// Contract: the rate R is above 0 and the length N at least 1; callers check
+// both before eq_init (the tool refuses a device that reports otherwise).
+//
 // Even N: linear phase, centred on tap N/2 (a delay of N/2 samples), tap 0
 // zero. Odd N: symmetric about tap (N-1)/2, no tap forced to zero.
 #pragma once
