@@ -1,22 +1,13 @@
 #include "eq.h"
 
-#include "diag.h"
-#include "layout.h"
-
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace
 {
 
 constexpr double pi = 3.141592653589793;
 constexpr double ln10 = 2.302585092994046;
-
-struct free_deleter {
-	void operator()(double *p) const { std::free(p); }
-};
 
 // Raised-cosine half window over the causal half of the zero-phase
 // response x (held in time), scaled by 1/N and moved to the centre.
@@ -42,8 +33,9 @@ void window_odd(double *time, int32_t n)
 		time[c - k] = time[c + k];
 }
 
-void report(const eq_state &state, const double *requested)
+void report(const eq_state &state, const printer &out)
 {
+	const double *requested = state.requested;
 	int32_t n = state.length;
 	int32_t h = n / 2;
 	const double *spectrum = state.spectrum;
@@ -52,9 +44,9 @@ void report(const eq_state &state, const double *requested)
 		// Even N has no imaginary part at bins 0 and N/2, odd N only at 0.
 		double im = k >= 1 && (k < h || n % 2 == 1) ? spectrum[n - k] : 0.0;
 		double got = std::sqrt(re * re + im * im) * n;
-		diag("%3.1lf Hz: requested %2.2lf, got %2.7lf (log10 = %.2lf), %3.7lfdb\n",
-		     k * (state.rate / n), requested[k], got, std::log(got) / ln10,
-		     (std::log(got / requested[k]) / ln10) * 10);
+		print(out, "%3.1lf Hz: requested %2.2lf, got %2.7lf (log10 = %.2lf), %3.7lfdb\n",
+		      k * (state.rate / n), requested[k], got, std::log(got) / ln10,
+		      (std::log(got / requested[k]) / ln10) * 10);
 	}
 }
 
@@ -70,7 +62,8 @@ int eq_init(eq_state &state, double rate, int32_t length)
 	auto n = static_cast<size_t>(length);
 	state.time = fftw_alloc_real(n);
 	state.spectrum = fftw_alloc_real(n);
-	if (state.time != nullptr && state.spectrum != nullptr) {
+	state.requested = fftw_alloc_real(n);
+	if (state.time != nullptr && state.spectrum != nullptr && state.requested != nullptr) {
 		fftw_set_timelimit(eq_plan_time_limit);
 		state.forward_plan = fftw_plan_r2r_1d(length, state.time, state.spectrum, FFTW_R2HC,
 		                                      FFTW_MEASURE);
@@ -87,17 +80,17 @@ int eq_init(eq_state &state, double rate, int32_t length)
 
 int eq_design(eq_state &state, const char *text)
 {
-	int32_t n = state.length;
-	if (eq_build_spectrum(text, state.rate, n, state.spectrum, &state.normalize) == 0)
-		return 0;
+	return eq_design(state, text, eq_diag_output());
+}
 
-	auto bytes = static_cast<size_t>(n) * sizeof(double);
-	std::unique_ptr<double, free_deleter> requested(static_cast<double *>(std::malloc(bytes)));
-	if (!requested) {
-		diag("Design error: out of memory.\n");
+int eq_design(eq_state &state, const char *text, const eq_output &out)
+{
+	int32_t n = state.length;
+	state.scale = 1.0;
+	if (eq_build_spectrum(text, state.rate, n, state.spectrum, &state.normalize, out,
+	                      &state.segments) == 0)
 		return 0;
-	}
-	std::memcpy(requested.get(), state.spectrum, bytes);
+	std::memcpy(state.requested, state.spectrum, static_cast<size_t>(n) * sizeof(double));
 
 	fftw_execute(state.inverse_plan);
 	if (n % 2 == 0)
@@ -108,24 +101,26 @@ int eq_design(eq_state &state, const char *text)
 	fftw_execute(state.forward_plan);
 	for (int32_t i = 0; i < n; i++)
 		state.spectrum[i] /= n;
-	report(state, requested.get());
+	report(state, out.report);
 
 	if (state.normalize) {
 		double sum = 0.0;
 		for (int32_t i = 0; i < n; i++)
 			sum += std::fabs(state.time[i]);
-		if (sum != 0.0)
+		if (sum != 0.0) {
 			for (int32_t i = 0; i < n; i++)
 				state.time[i] /= sum;
+			state.scale = 1.0 / sum;
+		}
 	}
 	for (int32_t i = 0; i < n; i++) {
 		if (!std::isfinite(state.time[i])) {
-			diag("Design error: non-finite coefficients.\n");
+			print(out.errors, "Design error: non-finite coefficients.\n");
 			return 0;
 		}
 	}
 	for (int32_t k = 0; k < n; k++)
-		diag("%.3lf ms: %.10lf\n", (k * 1000.0) / state.rate, state.time[k]);
+		print(out.report, "%.3lf ms: %.10lf\n", (k * 1000.0) / state.rate, state.time[k]);
 	return 1;
 }
 
@@ -137,6 +132,8 @@ void eq_free(eq_state &state)
 		fftw_destroy_plan(state.inverse_plan);
 	fftw_free(state.time);
 	fftw_free(state.spectrum);
+	fftw_free(state.requested);
+	state.requested = nullptr;
 	state.forward_plan = nullptr;
 	state.inverse_plan = nullptr;
 	state.time = nullptr;

@@ -9,9 +9,12 @@
 // zero. Odd N: symmetric about tap (N-1)/2, no tap forced to zero.
 #pragma once
 
+#include "layout.h"
+
 #include <fftw3.h>
 
 #include <cstdint>
+#include <vector>
 
 struct eq_state {
 	double rate = 0;                  // sample rate R in Hz
@@ -21,12 +24,18 @@ struct eq_state {
 	double *spectrum = nullptr;       // N doubles, FFTW half-complex order
 	fftw_plan forward_plan = nullptr; // time -> spectrum, FFTW_R2HC
 	fftw_plan inverse_plan = nullptr; // spectrum -> time, FFTW_HC2R
+
+	// What the last successful eq_design computed, besides the taps in
+	// time and the achieved spectrum (divided by N) in spectrum:
+	double *requested = nullptr;      // N doubles: the gains asked for at bins 0 to N/2
+	double scale = 1.0;               // the factor normalization applied to the taps
+	std::vector<eq_segment> segments; // the gain curve as the layout was read
 };
 
 // Planning budget of each transform plan, in seconds.
 inline constexpr double eq_plan_time_limit = 0.004;
 
-// Stores rate (Hz, > 0) and length (>= 1), allocates both arrays and makes
+// Stores rate (Hz, > 0) and length (>= 1), allocates the arrays and makes
 // both plans. Returns 1 on success; 0, silently and with nothing left
 // allocated, when memory or a plan cannot be had.
 int eq_init(eq_state &state, double rate, int32_t length);
@@ -36,6 +45,10 @@ int eq_init(eq_state &state, double rate, int32_t length);
 // listing. Returns 1 on success, 0 on a layout error or when the design
 // gives a coefficient that is not finite (no listing then).
 int eq_design(eq_state &state, const char *text);
+
+// The same, with the heading, report and listing going to out.report and
+// the error messages to out.errors.
+int eq_design(eq_state &state, const char *text, const eq_output &out);
 
 // Destroys the plans and frees the arrays; safe to call again.
 void eq_free(eq_state &state);

@@ -1,19 +1,52 @@
 #include "layout.h"
 
-#include "diag.h"
-
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+read_result read_layout(int input, std::vector<char> &buffer)
+{
+	buffer.assign(max_layout + 1, '\0');
+	size_t pos = 0;
+	for (;;) {
+		ssize_t got = read(input, buffer.data() + pos, buffer.size() - pos);
+		if (got == 0)
+			break;
+		if (got < 0) {
+			if (errno == EINTR)
+				continue;
+			return read_result::error;
+		}
+		pos += static_cast<size_t>(got);
+		if (pos >= buffer.size())
+			return read_result::too_much;
+	}
+	buffer[pos] = '\0';
+	return read_result::ok;
+}
+
+eq_output eq_diag_output()
+{
+	return eq_output{diag_printer(), diag_printer()};
+}
 
 int eq_build_spectrum(const char *text, double rate, int32_t length, double *spectrum,
                       int32_t *normalize)
 {
+	return eq_build_spectrum(text, rate, length, spectrum, normalize, eq_diag_output());
+}
+
+int eq_build_spectrum(const char *text, double rate, int32_t length, double *spectrum,
+                      int32_t *normalize, const eq_output &out, std::vector<eq_segment> *segments)
+{
 	std::fill(spectrum, spectrum + length, 0.0);
-	diag("\n\nReloading amplification specifications:\n%s\n", text);
+	if (segments != nullptr)
+		segments->clear();
+	print(out.report, "\n\nReloading amplification specifications:\n%s\n", text);
 
 	const char *pos = text;
 	if (strncasecmp(text, "normalize", 4) == 0) {
@@ -36,23 +69,41 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 				if (*pos != '\0') {
 					int used = 0;
 					if (std::sscanf(pos, "%lf %lf %n", &f1, &g1, &used) != 2) {
-						diag("Parse error.\n");
+						print(out.errors, "Parse error.\n");
 						return 0;
 					}
 					if (f0 > f1) {
-						diag("Parse error: Nonincreasing sequence of "
-						     "frequencies.\n");
+						print(out.errors, "Parse error: Nonincreasing "
+						                  "sequence of frequencies.\n");
 						return 0;
 					}
 					pos += used;
 				} else {
 					f1 = rate;
 				}
+				// A segment starting at 0 Hz is flat at its upper gain.
+				if (segments != nullptr)
+					segments->push_back({f0, f0 == 0.0 ? g1 : saved, f1, g1});
 			} while (fq >= f1);
-			// A segment starting at 0 Hz is flat at its upper gain.
 			g0 = f0 == 0.0 ? g1 : saved;
 		}
 		spectrum[i] = g0 + (g1 - g0) * ((fq - f0) / (f1 - f0));
 	}
 	return 1;
+}
+
+double eq_segments_gain(std::span<const eq_segment> segments, double f)
+{
+	if (segments.empty())
+		return 1.0;
+	// The last piece that starts at or below f; pieces of zero width hold
+	// no frequency and are passed.
+	auto after = std::upper_bound(segments.begin(), segments.end(), f,
+	                              [](double x, const eq_segment &s) { return x < s.f0; });
+	if (after == segments.begin())
+		return segments.front().g0;
+	const eq_segment &s = *(after - 1);
+	if (f >= s.f1)
+		return s.g1;
+	return s.g0 + (s.g1 - s.g0) * ((f - s.f0) / (s.f1 - s.f0));
 }

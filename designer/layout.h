@@ -1,4 +1,4 @@
-// The EQ layout and the target spectrum it describes.
+// The EQ layout, reading it, and the target spectrum it describes.
 //
 // Layout: an optional header line whose first four characters are "norm" in
 // any case (it asks for normalized coefficients), then "<freq> <gain>" pairs
@@ -7,13 +7,55 @@
 // linear between breakpoints and flat above the last one.
 #pragma once
 
+#include "diag.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
+
+// Largest layout read from an input, in bytes; the buffer adds the NUL.
+inline constexpr size_t max_layout = 65534;
+
+enum class read_result { ok, too_much, error };
+
+// Reads the whole input descriptor into buffer (resized to max_layout + 1
+// bytes) and ends it with a NUL. Input that fills the buffer is too much. A
+// NUL in the input ends the layout there, but the bytes after it still
+// count toward the limit. EINTR is retried; another read error is an error.
+read_result read_layout(int input, std::vector<char> &buffer);
+
+// One straight piece of the gain curve as the reader built it: from
+// (f0, g0) to (f1, g1), frequencies in Hz, gains linear.
+struct eq_segment {
+	double f0, g0, f1, g1;
+};
+
+// Where the designer's text goes: the layout heading, design report and
+// listing to `report`; parse and design errors to `errors`.
+struct eq_output {
+	printer report;
+	printer errors;
+};
+
+// Both to diag (standard error, silenced by -q).
+eq_output eq_diag_output();
 
 // Fills spectrum (`length` doubles, FFTW half-complex order) with the gains
 // the layout asks for at bins 0 to length/2; all imaginary parts are 0.
 // Sets *normalize from the header before any breakpoint is read. Breakpoints
 // are read only while bins still need them. Prints the layout heading and,
 // on failure, the parse message. Returns 1 on success, 0 on failure.
-// Requires rate > 0 (Hz) and length >= 1.
+// Requires rate > 0 (Hz) and length >= 1. When segments is given, it
+// receives every piece of the curve in the order the reader built them.
+int eq_build_spectrum(const char *text, double rate, int32_t length, double *spectrum,
+                      int32_t *normalize, const eq_output &out,
+                      std::vector<eq_segment> *segments = nullptr);
+
+// The same, printing through diag.
 int eq_build_spectrum(const char *text, double rate, int32_t length, double *spectrum,
                       int32_t *normalize);
+
+// The gain the pieces give at f Hz, by the rule the spectrum was built with:
+// the piece holding f, flat at the last gain beyond the last piece.
+double eq_segments_gain(std::span<const eq_segment> segments, double f);

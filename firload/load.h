@@ -6,11 +6,7 @@
 #include "requests.h"
 #include "unique_fd.h"
 
-#include <cstddef>
 #include <cstdint>
-
-// Largest layout read from the input, in bytes; the buffer adds the NUL.
-inline constexpr size_t max_layout = 65534;
 
 // Takes over after the filter-read request answered `fir` (length holds N).
 // Closes the input descriptor once the layout has been read. Returns the exit

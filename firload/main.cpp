@@ -1,6 +1,6 @@
 // firload: design a linear-phase FIR equalizer from an EQ layout and load it
 // into one part of an audio DSP device, or switch that filter off.
-#include "access.h"
+#include "run.h"
 #include "options.h"
 
 #include <cstdio>

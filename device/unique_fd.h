@@ -3,10 +3,21 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 struct unique_fd {
-	explicit unique_fd(int fd) : fd_(fd) {}
+	explicit unique_fd(int fd = -1) : fd_(fd) {}
 	unique_fd(const unique_fd &) = delete;
 	unique_fd &operator=(const unique_fd &) = delete;
+	unique_fd(unique_fd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+	unique_fd &operator=(unique_fd &&other) noexcept
+	{
+		if (this != &other) {
+			reset();
+			fd_ = std::exchange(other.fd_, -1);
+		}
+		return *this;
+	}
 	~unique_fd() { reset(); }
 
 	int get() const { return fd_; }

@@ -1,14 +1,12 @@
 #include "load.h"
 
-#include "access.h"
+#include "device.h"
 #include "diag.h"
 #include "eq.h"
 
-#include <sys/ioctl.h>
 #include <sysexits.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -22,45 +20,13 @@ struct designer_guard {
 	~designer_guard() { eq_free(state); }
 };
 
-enum class read_result { ok, too_much, error };
-
-// Reads the whole input into buffer (max_layout + 1 bytes) and ends it with a
-// NUL. Input that fills the buffer is too much: a layout is at most
-// max_layout bytes. A NUL in the input ends the layout there, but the bytes
-// after it still count toward the limit.
-read_result read_layout(int input, std::vector<char> &buffer)
-{
-	size_t pos = 0;
-	for (;;) {
-		ssize_t got = read(input, buffer.data() + pos, buffer.size() - pos);
-		if (got == 0)
-			break;
-		if (got < 0) {
-			if (errno == EINTR)
-				continue;
-			return read_result::error;
-		}
-		pos += static_cast<size_t>(got);
-		if (pos >= buffer.size())
-			return read_result::too_much;
-	}
-	buffer[pos] = '\0';
-	return read_result::ok;
-}
-
 } // namespace
 
 int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, fir_record &fir,
                 part_info_record &info)
 {
-	// The designer needs a positive rate and length; the device is trusted
-	// for neither.
-	if (rate <= 0) {
-		diag("Invalid sample rate\n");
-		return EX_SOFTWARE;
-	}
-	if (fir.length <= 0) {
-		diag("Invalid filter length\n");
+	if (const char *invalid = check_rate_length(rate, fir.length)) {
+		diag("%s", invalid);
 		return EX_SOFTWARE;
 	}
 	eq_state state;
@@ -74,7 +40,7 @@ int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, f
 
 	bool from_stdin = settings.input == 0;
 	if (from_stdin) {
-		if (ioctl(device.get(), settings.target->part_info, &info) < 0) {
+		if (device_part_info(device.get(), *settings.target, info) < 0) {
 			diag("Cannot read part information\n");
 			return EX_SOFTWARE;
 		}
@@ -84,7 +50,7 @@ int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, f
 	}
 	std::fflush(stderr); // all of it is out before we wait for input
 
-	std::vector<char> text(max_layout + 1);
+	std::vector<char> text;
 	switch (read_layout(settings.input, text)) {
 	case read_result::ok: break;
 	case read_result::too_much: diag("Too much input data\n"); return EX_SOFTWARE;

@@ -1,0 +1,38 @@
+#include "diag.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+bool quiet = false;
+
+void diag(const char *format, ...)
+{
+	if (quiet)
+		return;
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(stderr, format, ap);
+	va_end(ap);
+}
+
+printer diag_printer()
+{
+	return printer{quiet ? nullptr : stderr, ""};
+}
+
+void print(const printer &p, const char *format, ...)
+{
+	if (p.stream == nullptr)
+		return;
+	std::fputs(p.prefix, p.stream);
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(p.stream, format, ap);
+	va_end(ap);
+}
+
+void print_bytes(const printer &p, const char *data, size_t size)
+{
+	if (p.stream != nullptr)
+		std::fwrite(data, 1, size, p.stream);
+}

@@ -1,0 +1,28 @@
+// diag: the one printer of the tools' own text, silenced by the quiet flag,
+// and the printer record that says where a piece of text goes.
+#pragma once
+
+#include <cstdio>
+
+// Set by -q; read by diag. The only process-wide state of the tools.
+extern bool quiet;
+
+// printf-style output to the stdio stream stderr, or nothing while quiet is
+// set. Adds no prefix and no newline: every message carries its own "\n".
+void diag(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// A destination for text: a stdio stream, or nowhere when stream is null;
+// prefix goes before every message printed with print().
+struct printer {
+	FILE *stream = nullptr;
+	const char *prefix = "";
+};
+
+// Where diag prints right now: stderr, or nowhere while quiet is set.
+printer diag_printer();
+
+// prefix, then the formatted text, to p's stream; nothing when it has none.
+void print(const printer &p, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// The bytes as they are, without prefix.
+void print_bytes(const printer &p, const char *data, size_t size);
