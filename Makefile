@@ -51,7 +51,7 @@ fuzz:
 # The manual page, checked by mandoc.
 lint-man:
 	@sh scripts/deps.sh doc
-	mandoc -T lint -W warning man/firload.8
+	mandoc -T lint -W warning man/firload.8 man/firdesign.1
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)

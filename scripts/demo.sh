@@ -48,3 +48,10 @@ echo "== firload -d /dev/pcmx.ctl -o   (switch the filter off)"
 status=0
 sim -s "$tool" -d /dev/pcmx.ctl -o || status=$?
 echo "-- exit status $status"
+
+echo
+echo "== firdesign examples/loudness.eq   (48 kHz, N = 4096: no device, nothing loaded)"
+mkdir -p "$build/demo"
+"$build/firdesign" -r 48000 -n 4096 -P "$build/demo/loudness.svg" "$layout"
+"$build/firdesign" -q -r 48000 -n 4096 -P "$build/demo/loudness.png" "$layout"
+echo "-- plots: $build/demo/loudness.svg and $build/demo/loudness.png"

@@ -25,6 +25,8 @@ if [ "$os" = FreeBSD ]; then
 	have cmake || need cmake
 	have pkg-config || need pkgconf
 	pkg-config --exists fftw3 2>/dev/null || need fftw3
+	pkg-config --exists plplot 2>/dev/null || need plplot
+	pkg-config --exists sndfile 2>/dev/null || need libsndfile
 	if [ $want_check = 1 ]; then
 		[ -f /usr/local/include/gtest/gtest.h ] || need googletest
 		[ -f /usr/local/include/benchmark/benchmark.h ] || need benchmark
@@ -40,6 +42,14 @@ have cmake || need cmake
 have make || need make
 have pkg-config || need pkg-config
 pkg-config --exists fftw3 2>/dev/null || need libfftw3-dev
+pkg-config --exists plplot 2>/dev/null || need libplplot-dev
+# PNG and PDF plots are drawn by PLplot's cairo driver, packaged apart.
+cairo=0
+for f in /usr/lib/*/plplot*/drivers/cairo.so /usr/lib/plplot*/drivers/cairo.so; do
+	[ -f "$f" ] && cairo=1
+done
+[ $cairo = 1 ] || need plplot-driver-cairo
+pkg-config --exists sndfile 2>/dev/null || need libsndfile1-dev
 if [ $want_check = 1 ]; then
 	[ -f /usr/include/gtest/gtest.h ] || need libgtest-dev
 	[ -f /usr/include/benchmark/benchmark.h ] || need libbenchmark-dev

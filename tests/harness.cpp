@@ -61,6 +61,12 @@ std::string read_file(const std::string &path)
 run_result run_tool(const std::vector<std::string> &args, const std::string &input,
                     const env_list &env, int timeout_seconds)
 {
+	return run_program(FIRLOAD_BINARY, "firload", args, input, env, timeout_seconds);
+}
+
+run_result run_program(const char *binary, const char *argv0, const std::vector<std::string> &args,
+                       const std::string &input, const env_list &env, int timeout_seconds)
+{
 	temp_file in(input), out(""), err(""), journal("");
 
 	std::vector<std::string> envs;
@@ -75,7 +81,7 @@ run_result run_tool(const std::vector<std::string> &args, const std::string &inp
 	for (const auto &[name, value] : env)
 		envs.push_back(name + "=" + value);
 
-	std::vector<std::string> argv_s{"firload"};
+	std::vector<std::string> argv_s{argv0};
 	argv_s.insert(argv_s.end(), args.begin(), args.end());
 	std::vector<char *> argv, envp;
 	for (auto &a : argv_s)
@@ -92,7 +98,7 @@ run_result run_tool(const std::vector<std::string> &args, const std::string &inp
 	posix_spawn_file_actions_addopen(&actions, 2, err.path.c_str(), O_WRONLY | O_TRUNC, 0);
 	pid_t pid;
 	run_result result;
-	if (posix_spawn(&pid, FIRLOAD_BINARY, &actions, nullptr, argv.data(), envp.data()) != 0)
+	if (posix_spawn(&pid, binary, &actions, nullptr, argv.data(), envp.data()) != 0)
 		std::abort();
 	posix_spawn_file_actions_destroy(&actions);
 

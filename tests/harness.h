@@ -17,6 +17,11 @@ struct run_result {
 	std::string journal;
 };
 
+// Runs `binary` with argv[0] `argv0` the same way.
+run_result run_program(const char *binary, const char *argv0, const std::vector<std::string> &args,
+                       const std::string &input = "", const env_list &env = {},
+                       int timeout_seconds = 60);
+
 // args exclude argv[0], which is "firload". The input becomes standard input
 // (a regular file). env adds FIRLOAD_SIM_* settings and the like.
 run_result run_tool(const std::vector<std::string> &args, const std::string &input = "",

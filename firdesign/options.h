@@ -1,0 +1,34 @@
+// firdesign's command line.
+#pragma once
+
+#include "requests.h"
+
+#include <cstdint>
+#include <cstdio>
+
+struct design_settings {
+	int32_t rate = 48000;  // -r, Hz
+	int32_t length = 4096; // -n, taps
+	bool rate_given = false, length_given = false;
+	const char *device = nullptr;              // -d: rate and length from the device
+	const eq_target *target = &default_target; // -w
+	int32_t part = 0;                          // -p
+	bool target_given = false, part_given = false;
+	const char *plot = nullptr;     // -P
+	const char *response = nullptr; // -R
+	const char *taps = nullptr;     // -T
+	const char *layout = nullptr;   // -L
+	bool report = false;            // --report
+	bool quiet = false;             // -q: no summary
+	const char *input = nullptr;    // the file operand; null or "-": standard input
+};
+
+// What parse_design_options decided.
+enum class parse_result { run, help, usage_error };
+
+// Parses argv, printing "firdesign: <why>" and the usage on standard error
+// for a usage error.
+parse_result parse_design_options(int argc, char **argv, design_settings &settings);
+
+// The synopsis, and with full the options one a line.
+void print_design_usage(FILE *to, bool full);

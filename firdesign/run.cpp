@@ -1,0 +1,226 @@
+#include "run.h"
+
+#include "device.h"
+#include "eq.h"
+#include "layout.h"
+#include "outputs.h"
+#include "plot.h"
+#include "response.h"
+
+#include <fcntl.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// Longest filter the length advice tries.
+constexpr int32_t longest_advised = 1 << 20;
+
+// "firdesign: " and the message; returns status.
+__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
+{
+	std::fputs("firdesign: ", stderr);
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(stderr, format, ap);
+	va_end(ap);
+	return status;
+}
+
+struct designer_guard {
+	eq_state &state;
+	~designer_guard() { eq_free(state); }
+};
+
+// The smallest power-of-two length from 2 to longest_advised whose design
+// of text stays within 1 dB of the request, or 0 when none does.
+int32_t length_within_1db(const char *text, double rate, const eq_state &designed,
+                          const deviation &current)
+{
+	eq_output silent{};
+	for (int32_t n = 2; n <= longest_advised; n *= 2) {
+		deviation d;
+		if (n == designed.length) {
+			d = current;
+		} else {
+			eq_state trial;
+			if (eq_init(trial, rate, n) == 0)
+				return 0;
+			designer_guard guard{trial};
+			if (eq_design(trial, text, silent) == 0)
+				continue;
+			d = design_deviation(trial);
+		}
+		if (d.any && std::fabs(d.db) <= 1.0)
+			return n;
+	}
+	return 0;
+}
+
+__attribute__((format(printf, 2, 3))) void append(std::string &out, const char *format, ...)
+{
+	char line[256];
+	va_list ap;
+	va_start(ap, format);
+	std::vsnprintf(line, sizeof line, format, ap);
+	va_end(ap);
+	out += line;
+}
+
+std::string summary(const eq_state &state, const response &r, const char *text)
+{
+	std::string out;
+	int32_t n = state.length;
+	int32_t delay = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+	double sum = 0;
+	for (int32_t i = 0; i < n; i++)
+		sum += std::fabs(state.time[i]);
+	peak top = peak_gain(r);
+	deviation dev = largest_deviation(r, state.rate);
+
+	append(out, "rate: %.0f Hz\n", state.rate);
+	append(out, "length: %d taps\n", n);
+	append(out, "latency: %d samples, %.3f ms\n", delay, (delay * 1000.0) / state.rate);
+	append(out, "bin spacing: %.3f Hz\n", state.rate / n);
+	append(out, "peak gain: %.2f dB at %.1f Hz\n", top.db, top.freq);
+	if (dev.any)
+		append(out, "largest deviation: %.2f dB at %.1f Hz\n", dev.db, dev.freq);
+	else
+		out += "largest deviation: none\n";
+	append(out, "sum of |taps|: %.4f\n", sum);
+
+	if (dev.any && !(std::fabs(dev.db) <= 1.0)) {
+		int32_t enough = length_within_1db(text, state.rate, state, dev);
+		if (enough > 0)
+			append(out,
+			       "advice: %d taps would bring the largest deviation within 1 dB\n",
+			       enough);
+		else
+			append(out,
+			       "advice: no length up to %d taps brings the largest deviation "
+			       "within "
+			       "1 dB\n",
+			       longest_advised);
+	}
+	// Below a hundredth of a dB the advice would read "0.00 dB".
+	if (top.db >= 0.005)
+		append(out, "advice: lower the source by %.2f dB to avoid clipping\n", top.db);
+	return out;
+}
+
+// One output file: its path, its staging, and what to report on failure.
+struct output {
+	const char *path;
+	staged_file file;
+};
+
+int create(output &o)
+{
+	if (int e = stage(o.file, o.path))
+		return fail(EX_CANTCREAT, "cannot create %s: %s\n", o.path, std::strerror(e));
+	return 0;
+}
+
+int written(output &o, int e)
+{
+	if (e != 0)
+		return fail(EX_IOERR, "cannot write %s: %s\n", o.path, std::strerror(e));
+	return 0;
+}
+
+} // namespace
+
+int run_design(const design_settings &s)
+{
+	int32_t rate = s.rate, length = s.length;
+	if (s.device != nullptr) {
+		fir_record fir{};
+		fir.part = s.part;
+		unique_fd device;
+		if (const char *failed = device_query(s.device, *s.target, device, rate, fir))
+			return fail(EX_SOFTWARE, "%s", failed);
+		device.reset();
+		length = fir.length;
+		if (const char *invalid = check_rate_length(rate, length))
+			return fail(EX_SOFTWARE, "%s", invalid);
+	}
+
+	bool from_stdin = s.input == nullptr || std::strcmp(s.input, "-") == 0;
+	unique_fd input(from_stdin ? 0 : open(s.input, O_RDONLY));
+	if (input.get() < 0)
+		return fail(EX_NOINPUT, "cannot open %s: %s\n", s.input, std::strerror(errno));
+	std::vector<char> text;
+	switch (read_layout(input.get(), text)) {
+	case read_result::ok: break;
+	case read_result::too_much: return fail(EX_DATAERR, "Too much input data\n");
+	case read_result::error: return fail(EX_NOINPUT, "Cannot read EQ layout\n");
+	}
+	if (!from_stdin)
+		input.reset();
+
+	eq_state state;
+	if (eq_init(state, rate, length) == 0)
+		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
+	designer_guard guard{state};
+	eq_output out{printer{s.report ? stdout : nullptr, ""}, printer{stderr, "firdesign: "}};
+	if (eq_design(state, text.data(), out) == 0)
+		return EX_DATAERR;
+	std::span<const double> taps(state.time, static_cast<size_t>(length));
+	response r = design_response(state);
+
+	output plot{s.plot, {}}, table{s.response, {}}, tapfile{s.taps, {}}, layout{s.layout, {}};
+	output *all[] = {&plot, &table, &tapfile, &layout};
+	for (output *o : all)
+		if (o->path != nullptr)
+			if (int status = create(*o))
+				return status;
+
+	if (s.plot != nullptr) {
+		finish(plot.file);
+		bool to_stdout = std::strcmp(s.plot, "-") == 0;
+		const char *device = plot_device(to_stdout ? "svg" : extension(s.plot));
+		if (int status =
+		            written(plot, draw_plot(plot.file.temp, device, plot_response(state, r),
+		                                    taps, state.rate)))
+			return status;
+	}
+	if (s.response != nullptr)
+		if (int status = written(table, write_response(table.file, r)))
+			return status;
+	if (s.taps != nullptr) {
+		bool to_stdout = std::strcmp(s.taps, "-") == 0;
+		if (int status = written(tapfile, write_taps(tapfile.file,
+		                                             to_stdout ? "txt" : extension(s.taps),
+		                                             taps, rate)))
+			return status;
+	}
+	if (s.layout != nullptr)
+		if (int status = written(layout, write_text(layout.file, text.data())))
+			return status;
+
+	bool any_stdout = false;
+	for (output *o : all)
+		any_stdout = any_stdout || (o->path != nullptr && std::strcmp(o->path, "-") == 0);
+	std::string said;
+	if (!s.quiet && !s.report && !any_stdout)
+		said = summary(state, r, text.data());
+
+	for (output *o : all)
+		if (o->path != nullptr)
+			if (int e = commit(o->file))
+				return fail(EX_IOERR, "cannot write %s: %s\n", o->path,
+				            std::strerror(e));
+	std::fputs(said.c_str(), stdout);
+	if (std::fflush(stdout) != 0)
+		return fail(EX_IOERR, "cannot write standard output: %s\n", std::strerror(errno));
+	return 0;
+}

@@ -1,0 +1,332 @@
+// firdesign end to end: the real binary, under the device stand-in where a
+// device is named.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <set>
+#include <sstream>
+
+namespace
+{
+
+run_result design(const std::vector<std::string> &args, const std::string &input = "",
+                  const env_list &env = {})
+{
+	return run_program(FIRDESIGN_BINARY, "firdesign", args, input, env);
+}
+
+// A scratch folder, emptied and removed at the end.
+struct scratch {
+	std::string dir;
+	scratch()
+	{
+		char name[] = "/tmp/firdesign-test-XXXXXX";
+		dir = mkdtemp(name);
+	}
+	~scratch() { std::system(("rm -rf '" + dir + "'").c_str()); }
+	std::string at(const char *name) const { return dir + "/" + name; }
+	std::set<std::string> names() const
+	{
+		std::set<std::string> all;
+		if (DIR *d = opendir(dir.c_str())) {
+			while (dirent *e = readdir(d))
+				if (std::strcmp(e->d_name, ".") != 0 &&
+				    std::strcmp(e->d_name, "..") != 0)
+					all.insert(e->d_name);
+			closedir(d);
+		}
+		return all;
+	}
+};
+
+std::vector<double> read_raw(const std::string &path, size_t width)
+{
+	std::string bytes = read_file(path);
+	std::vector<double> taps;
+	for (size_t at = 0; at + width <= bytes.size(); at += width) {
+		uint64_t bits = 0;
+		for (size_t b = 0; b < width; b++)
+			bits |= uint64_t{static_cast<unsigned char>(bytes[at + b])} << (8 * b);
+		if (width == 8) {
+			double v;
+			std::memcpy(&v, &bits, 8);
+			taps.push_back(v);
+		} else {
+			auto narrow = static_cast<uint32_t>(bits);
+			float v;
+			std::memcpy(&v, &narrow, 4);
+			taps.push_back(v);
+		}
+	}
+	return taps;
+}
+
+const char *const boost = "60 2\n150 2\n300 1\n";
+const char *const normalized = "normalize\n2000 1\n8000 2\n";
+
+} // namespace
+
+// The taps firdesign exports are the ones firload loads, bit for bit, with
+// the rate and length taken from the device, and every format reads back.
+struct taps_case {
+	const char *name;
+	const char *layout;
+	int length;
+	int rate;
+};
+
+class Taps : public testing::TestWithParam<taps_case>
+{
+};
+
+TEST_P(Taps, EqualWhatFirloadLoadsInEveryFormat)
+{
+	const taps_case &c = GetParam();
+	scratch s;
+	temp_file layout(c.layout);
+	env_list env = {{"FIRLOAD_SIM_RATE", std::to_string(c.rate)},
+	                {"FIRLOAD_SIM_LENGTH", std::to_string(c.length)}};
+	run_result loaded = run_tool({"-q", "-d", "/dev/pcmx.ctl", "-f", layout.path}, "", env);
+	ASSERT_EQ(loaded.status, 0);
+	std::vector<std::vector<double>> filters = journal_filters(loaded.journal);
+	ASSERT_FALSE(filters.empty());
+	const std::vector<double> &want = filters[0];
+
+	run_result r = design({"-d", "/dev/pcmx.ctl", "-q", "-T", s.at("t.txt"), "-T",
+	                       s.at("t.f64"), layout.path},
+	                      "", env);
+	// -T twice keeps the last; the text file is made by a run of its own.
+	ASSERT_EQ(r.status, 0) << r.err;
+	ASSERT_EQ(design({"-d", "/dev/pcmx.ctl", "-q", "-T", s.at("t.txt"), layout.path}, "", env)
+	                  .status,
+	          0);
+	ASSERT_EQ(design({"-r", std::to_string(c.rate), "-n", std::to_string(c.length), "-q", "-T",
+	                  s.at("t.f32"), "-T", s.at("t.wav"), layout.path})
+	                  .status,
+	          0);
+	ASSERT_EQ(design({"-r", std::to_string(c.rate), "-n", std::to_string(c.length), "-q", "-T",
+	                  s.at("t.f32"), layout.path})
+	                  .status,
+	          0);
+	// The device is only read: no filter write in its journal.
+	EXPECT_EQ(r.journal.find("fir_write"), std::string::npos);
+	EXPECT_NE(r.journal.find("fir_read"), std::string::npos);
+
+	std::vector<double> text;
+	std::istringstream in(read_file(s.at("t.txt")));
+	for (std::string line; std::getline(in, line);)
+		text.push_back(std::strtod(line.c_str(), nullptr));
+	EXPECT_EQ(text, want);
+	EXPECT_EQ(read_raw(s.at("t.f64"), 8), want);
+	std::vector<double> narrow(want.begin(), want.end());
+	for (double &v : narrow)
+		v = static_cast<float>(v);
+	EXPECT_EQ(read_raw(s.at("t.f32"), 4), narrow);
+
+	SF_INFO info{};
+	SNDFILE *wav = sf_open(s.at("t.wav").c_str(), SFM_READ, &info);
+	ASSERT_NE(wav, nullptr);
+	EXPECT_EQ(info.samplerate, c.rate);
+	EXPECT_EQ(info.channels, 1);
+	EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+	std::vector<float> samples(want.size() + 1);
+	EXPECT_EQ(sf_readf_float(wav, samples.data(), static_cast<sf_count_t>(samples.size())),
+	          static_cast<sf_count_t>(want.size()));
+	sf_close(wav);
+	for (size_t i = 0; i < want.size(); i++)
+		EXPECT_EQ(samples[i], static_cast<float>(want[i])) << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Taps,
+                         testing::Values(taps_case{"Boost", boost, 512, 48000},
+                                         taps_case{"Odd", boost, 255, 44100},
+                                         taps_case{"Normalized", normalized, 1024, 96000}),
+                         [](const auto &p) { return p.param.name; });
+
+// The response table against a direct evaluation of the exported taps.
+TEST(Response, TableMatchesDirectEvaluation)
+{
+	scratch s;
+	run_result r = design({"-n", "300", "-r", "44100", "-T", s.at("t.txt"), "-R", "-"}, boost);
+	ASSERT_EQ(r.status, 0) << r.err;
+	std::vector<double> taps;
+	std::istringstream tin(read_file(s.at("t.txt")));
+	for (std::string line; std::getline(tin, line);)
+		taps.push_back(std::strtod(line.c_str(), nullptr));
+	ASSERT_EQ(taps.size(), 300u);
+
+	std::istringstream in(r.out);
+	std::string line;
+	std::getline(in, line);
+	EXPECT_EQ(line, "frequency_hz,requested_db,achieved_db");
+	int rows = 0;
+	double last = 0;
+	while (std::getline(in, line)) {
+		double f, req, got;
+		ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf", &f, &req, &got), 3) << line;
+		long double re = 0, im = 0;
+		for (size_t n = 0; n < taps.size(); n++) {
+			long double w = 2 * 3.14159265358979323846L * f * n / 44100;
+			re += taps[n] * std::cos(w);
+			im -= taps[n] * std::sin(w);
+		}
+		double direct = 20 * std::log10(static_cast<double>(std::sqrt(re * re + im * im)));
+		EXPECT_NEAR(got, direct, 1e-6) << line;
+		// The request: 2 up to 150 Hz, falling linearly to 1 at 300 Hz.
+		double g = f <= 150 ? 2 : f >= 300 ? 1 : 2 - (f - 150) / 150;
+		EXPECT_NEAR(req, 20 * std::log10(g), 1e-8) << line;
+		last = f;
+		rows++;
+	}
+	EXPECT_EQ(rows, 1 + static_cast<int>(std::ceil(48 * std::log2(22050.0 / 10))));
+	EXPECT_EQ(last, 22050);
+}
+
+// The summary on layouts whose answer is known.
+TEST(Summary, FiguresOfKnownLayouts)
+{
+	run_result flat2 = design({"-r", "44100", "-n", "1000"}, "0 2\n");
+	ASSERT_EQ(flat2.status, 0) << flat2.err;
+	EXPECT_EQ(flat2.out, "rate: 44100 Hz\n"
+	                     "length: 1000 taps\n"
+	                     "latency: 500 samples, 11.338 ms\n"
+	                     "bin spacing: 44.100 Hz\n"
+	                     "peak gain: 6.02 dB at 10.0 Hz\n"
+	                     "largest deviation: 0.00 dB at 20.0 Hz\n"
+	                     "sum of |taps|: 2.0000\n"
+	                     "advice: lower the source by 6.02 dB to avoid clipping\n");
+
+	// A 12 dB step at 1 kHz is beyond 64 taps. The advised length meets
+	// 1 dB, half of it does not.
+	const char *step = "999 0.25\n1000 1\n";
+	run_result r64 = design({"-n", "64"}, step);
+	ASSERT_EQ(r64.status, 0) << r64.err;
+	int advised = 0;
+	const char *at = std::strstr(r64.out.c_str(), "advice: ");
+	ASSERT_NE(at, nullptr) << r64.out;
+	ASSERT_EQ(std::sscanf(at, "advice: %d taps would bring", &advised), 1) << r64.out;
+	auto deviation = [&](int n) {
+		run_result r = design({"-n", std::to_string(n)}, step);
+		double db = 0;
+		const char *line = std::strstr(r.out.c_str(), "largest deviation: ");
+		EXPECT_TRUE(line != nullptr &&
+		            std::sscanf(line, "largest deviation: %lf", &db) == 1);
+		return std::fabs(db);
+	};
+	EXPECT_LE(deviation(advised), 1.0);
+	EXPECT_GT(deviation(advised / 2), 1.0);
+}
+
+// Failures: the right status and message, nothing created, nothing replaced.
+struct failure_case {
+	const char *name;
+	std::vector<std::string> args; // "@" is the scratch folder
+	std::string input;
+	env_list env;
+	int status;
+	const char *message;
+};
+
+void PrintTo(const failure_case &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class Failure : public testing::TestWithParam<failure_case>
+{
+};
+
+TEST_P(Failure, LeavesFilesAlone)
+{
+	const failure_case &c = GetParam();
+	scratch s;
+	for (const char *name : {"old.csv", "old.txt"}) {
+		FILE *f = std::fopen(s.at(name).c_str(), "w");
+		std::fputs("keep", f);
+		std::fclose(f);
+	}
+	std::vector<std::string> args;
+	for (const std::string &a : c.args)
+		args.push_back(a[0] == '@' ? s.dir + a.substr(1) : a);
+	run_result r = design(args, c.input, c.env);
+	EXPECT_EQ(r.status, c.status);
+	EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(s.names(), (std::set<std::string>{"old.csv", "old.txt"}));
+	EXPECT_EQ(read_file(s.at("old.csv")), "keep");
+	EXPECT_EQ(read_file(s.at("old.txt")), "keep");
+	EXPECT_EQ(r.journal.find("fir_write"), std::string::npos);
+}
+
+const std::vector<std::string> all_outputs = {"-R", "@/old.csv", "-T", "@/old.txt",
+                                              "-P", "@/new.svg", "-L", "@/new.eq"};
+
+std::vector<std::string> plus(std::vector<std::string> a, const std::vector<std::string> &b)
+{
+	a.insert(a.end(), b.begin(), b.end());
+	return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, Failure,
+        testing::Values(
+                failure_case{
+                        "ParseError", all_outputs, "50 x\n", {}, 65, "firdesign: Parse error.\n"},
+                failure_case{"NonFinite",
+                             all_outputs,
+                             "50 inf\n",
+                             {},
+                             65,
+                             "firdesign: Design error: non-finite coefficients.\n"},
+                failure_case{"MissingFolder",
+                             plus(all_outputs, {"-T", "@/no/t.f64"}),
+                             boost,
+                             {},
+                             73,
+                             "firdesign: cannot create "},
+                failure_case{"NoInput",
+                             plus(all_outputs, {"@/none.eq"}),
+                             "",
+                             {},
+                             66,
+                             "firdesign: cannot open "},
+                failure_case{"TooMuch",
+                             all_outputs,
+                             std::string(70000, ' '),
+                             {},
+                             65,
+                             "firdesign: Too much input data\n"},
+                failure_case{"UnknownFormat",
+                             plus(all_outputs, {"-T", "@/t.mp3"}),
+                             boost,
+                             {},
+                             64,
+                             "firdesign: taps file must end in"},
+                failure_case{"DeviceWithLength",
+                             plus(all_outputs, {"-d", "/dev/pcmx.ctl", "-n", "8"}),
+                             boost,
+                             {},
+                             64,
+                             "firdesign: -d takes the rate"},
+                failure_case{"DeviceLengthZero",
+                             plus(all_outputs, {"-d", "/dev/pcmx.ctl"}),
+                             boost,
+                             {{"FIRLOAD_SIM_LENGTH", "0"}},
+                             70,
+                             "firdesign: Invalid filter length\n"},
+                failure_case{"DeviceRateFails",
+                             plus(all_outputs, {"-d", "/dev/pcmx.ctl"}),
+                             boost,
+                             {{"FIRLOAD_SIM_FAIL", "rate"}},
+                             70,
+                             "firdesign: Cannot get sample rate\n"}),
+        [](const auto &p) { return p.param.name; });
