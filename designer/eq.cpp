@@ -1,5 +1,7 @@
 #include "eq.h"
 
+#include "fixed.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -33,24 +35,62 @@ void window_odd(double *time, int32_t n)
 		time[c - k] = time[c + k];
 }
 
+// One line a bin, as "%3.1lf Hz: requested %2.2lf, got %2.7lf (log10 =
+// %.2lf), %3.7lfdb\n" would print it.
 void report(const eq_state &state, const printer &out)
 {
+	if (out.stream == nullptr)
+		return;
 	const double *requested = state.requested;
 	int32_t n = state.length;
 	int32_t h = n / 2;
 	const double *spectrum = state.spectrum;
+	text_buffer text(out);
 	for (int32_t k = 0; k <= h; k++) {
 		double re = spectrum[k];
 		// Even N has no imaginary part at bins 0 and N/2, odd N only at 0.
 		double im = k >= 1 && (k < h || n % 2 == 1) ? spectrum[n - k] : 0.0;
 		double got = std::sqrt(re * re + im * im) * n;
-		print(out, "%3.1lf Hz: requested %2.2lf, got %2.7lf (log10 = %.2lf), %3.7lfdb\n",
-		      k * (state.rate / n), requested[k], got, std::log(got) / ln10,
-		      (std::log(got / requested[k]) / ln10) * 10);
+		char *p = text.room(5 * fixed_max + 64);
+		p = format_fixed(p, k * (state.rate / n), 3, 1);
+		p = put(p, " Hz: requested ");
+		p = format_fixed(p, requested[k], 2, 2);
+		p = put(p, ", got ");
+		p = format_fixed(p, got, 2, 7);
+		p = put(p, " (log10 = ");
+		p = format_fixed(p, std::log(got) / ln10, 0, 2);
+		p = put(p, "), ");
+		p = format_fixed(p, (std::log(got / requested[k]) / ln10) * 10, 3, 7);
+		p = put(p, "db\n");
+		text.advance(p);
+	}
+}
+
+// One line a tap, as "%.3lf ms: %.10lf\n" would print it.
+void listing(const eq_state &state, const printer &out)
+{
+	if (out.stream == nullptr)
+		return;
+	text_buffer text(out);
+	for (int32_t k = 0; k < state.length; k++) {
+		char *p = text.room(2 * fixed_max + 16);
+		p = format_fixed(p, (k * 1000.0) / state.rate, 0, 3);
+		p = put(p, " ms: ");
+		p = format_fixed(p, state.time[k], 0, 10);
+		*p++ = '\n';
+		text.advance(p);
 	}
 }
 
 } // namespace
+
+double eq_plan_budget(int32_t n)
+{
+	// An FFTW_ESTIMATE plan of a power-of-two length runs at about
+	// 1.2 ns times n log2 n on current machines.
+	double size = n < 2 ? 2.0 : static_cast<double>(n);
+	return 2 * 1.2e-9 * size * std::log2(size);
+}
 
 int eq_init(eq_state &state, double rate, int32_t length)
 {
@@ -64,7 +104,8 @@ int eq_init(eq_state &state, double rate, int32_t length)
 	state.spectrum = fftw_alloc_real(n);
 	state.requested = fftw_alloc_real(n);
 	if (state.time != nullptr && state.spectrum != nullptr && state.requested != nullptr) {
-		fftw_set_timelimit(eq_plan_time_limit);
+		fftw_import_system_wisdom();
+		fftw_set_timelimit(eq_plan_budget(length));
 		state.forward_plan = fftw_plan_r2r_1d(length, state.time, state.spectrum, FFTW_R2HC,
 		                                      FFTW_MEASURE);
 		state.inverse_plan = fftw_plan_r2r_1d(length, state.spectrum, state.time, FFTW_HC2R,
@@ -119,8 +160,7 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 			return 0;
 		}
 	}
-	for (int32_t k = 0; k < n; k++)
-		print(out.report, "%.3lf ms: %.10lf\n", (k * 1000.0) / state.rate, state.time[k]);
+	listing(state, out.report);
 	return 1;
 }
 

@@ -32,12 +32,15 @@ struct eq_state {
 	std::vector<eq_segment> segments; // the gain curve as the layout was read
 };
 
-// Planning budget of each transform plan, in seconds.
-inline constexpr double eq_plan_time_limit = 0.004;
+// Planning budget of each transform plan, in seconds, for length n: about
+// what two executions of it cost (each plan runs twice in a load), so
+// measuring never costs more than it can save.
+double eq_plan_budget(int32_t n);
 
 // Stores rate (Hz, > 0) and length (>= 1), allocates the arrays and makes
-// both plans. Returns 1 on success; 0, silently and with nothing left
-// allocated, when memory or a plan cannot be had.
+// both plans: FFTW_MEASURE, after importing the system's wisdom (a plan it
+// holds costs nothing), within eq_plan_budget. Returns 1 on success; 0, silently and with nothing
+// left allocated, when memory or a plan cannot be had.
 int eq_init(eq_state &state, double rate, int32_t length);
 
 // Designs from the NUL-terminated layout text into state.time. Prints the

@@ -3,7 +3,6 @@
 #include "diag.h"
 
 #include <fcntl.h>
-#include <getopt.h>
 #include <sysexits.h>
 
 #include <cctype>
@@ -43,6 +42,20 @@ void print_usage()
 	     "\t -h, --help\n");
 }
 
+const char *const short_options = "d:c:f:op:w:qh";
+
+const option long_options[] = {
+        {"device", required_argument, nullptr, 'd'},
+        {"part", required_argument, nullptr, 'p'},
+        {"channels", required_argument, nullptr, 'c'},
+        {"what", required_argument, nullptr, 'w'},
+        {"off", no_argument, nullptr, 'o'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"file", required_argument, nullptr, 'f'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+};
+
 static int usage_error(const char *message)
 {
 	diag("%s", message);
@@ -52,19 +65,8 @@ static int usage_error(const char *message)
 
 int parse_options(int argc, char **argv, run_settings &settings)
 {
-	static const option long_options[] = {
-	        {"device", required_argument, nullptr, 'd'},
-	        {"part", required_argument, nullptr, 'p'},
-	        {"channels", required_argument, nullptr, 'c'},
-	        {"what", required_argument, nullptr, 'w'},
-	        {"off", no_argument, nullptr, 'o'},
-	        {"quiet", no_argument, nullptr, 'q'},
-	        {"file", required_argument, nullptr, 'f'},
-	        {"help", no_argument, nullptr, 'h'},
-	        {nullptr, 0, nullptr, 0},
-	};
 	int c;
-	while ((c = getopt_long(argc, argv, "d:c:f:op:w:qh", long_options, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, short_options, long_options, nullptr)) != -1) {
 		switch (c) {
 		case 'd': settings.device = optarg; break;
 		case 'p': {

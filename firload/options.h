@@ -3,6 +3,8 @@
 
 #include "requests.h"
 
+#include <getopt.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -21,6 +23,10 @@ struct run_settings {
 std::optional<int32_t> parse_int(const char *text);
 
 void print_usage();
+
+// The option table getopt_long reads.
+extern const char *const short_options;
+extern const option long_options[];
 
 // Parses argv into settings, acting on each option in order (-q sets the
 // quiet flag, -f opens its file). Returns 0 when the options are accepted,
