@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the designer's fuzz target with clang and runs it for a while.
+# Builds the fuzz targets with clang and runs them for a while: the designer
+# for SECONDS, the report's number formatting for half as long.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -eu
 build=$1
@@ -8,7 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DFIRLOAD_FUZZ=ON -DFIRLOAD_TESTS=OFF -DFIRLOAD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_designer -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$build" --target fuzz_designer fuzz_format -j "$(nproc 2>/dev/null || echo 2)"
 
 # Seeds: the examples and the layouts of the tests, each at a few lengths
 # and rates (three leading bytes: N - 1 low byte, N - 1 high bit and rate).
@@ -33,3 +34,11 @@ done <"$top/fuzz/layouts.txt"
 
 "$build/fuzz/fuzz_designer" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
 	-rss_limit_mb=4096 -print_final_stats=1 "$corpus" "$seeds"
+
+# Doubles as raw bytes; seeds of the values printf rounds hardest.
+mkdir -p "$build/corpus-format"
+printf '\000\000\000\000\000\000\300\077' >"$build/corpus-format/0.125"
+printf '\232\231\231\231\231\231\271\077' >"$build/corpus-format/0.1"
+printf '\000\000\000\000\000\000\370\177' >"$build/corpus-format/nan"
+"$build/fuzz/fuzz_format" -max_total_time="$((seconds / 2))" -max_len=64 \
+	-print_final_stats=1 "$build/corpus-format"

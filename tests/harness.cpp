@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "options.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -226,4 +228,31 @@ std::string capture_stderr(const std::function<void()> &body)
 		text.append(chunk, n);
 	std::fclose(sink);
 	return text;
+}
+
+std::string getopt_complaint(const std::vector<std::string> &args)
+{
+	std::vector<std::string> words{"firload"};
+	words.insert(words.end(), args.begin(), args.end());
+	std::vector<char *> argv;
+	for (auto &w : words)
+		argv.push_back(w.data());
+	argv.push_back(nullptr);
+#ifdef __GLIBC__
+	optind = 0; // start afresh
+#else
+	optreset = 1;
+	optind = 1;
+#endif
+	opterr = 1;
+	std::string said = capture_stderr([&] {
+		while (getopt_long(static_cast<int>(words.size()), argv.data(), short_options,
+		                   long_options, nullptr) != -1) {
+		}
+	});
+	// Some C libraries name the running program rather than argv[0].
+	size_t colon = said.find(':');
+	if (colon != std::string::npos && said.compare(0, colon, "firload") != 0)
+		said.replace(0, colon, "firload");
+	return said;
 }

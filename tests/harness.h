@@ -58,3 +58,7 @@ struct temp_file {
 std::string read_file(const std::string &path);
 
 extern const char *const usage_text;
+
+// What this system's getopt_long says of args (argv[0] excluded) with
+// firload's option table, as firload itself would print it.
+std::string getopt_complaint(const std::vector<std::string> &args);
