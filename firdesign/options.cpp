@@ -5,8 +5,10 @@
 
 #include <getopt.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <cstring>
 #include <optional>
 
@@ -15,7 +17,8 @@ void print_design_usage(FILE *to, bool full)
 	std::fputs(
 	        "usage: firdesign [-r rate] [-n length] [-d device [-w what] [-p part]]\n"
 	        "                 [-P plot] [-R response] [-T taps] [-L layout] [--report] [-q]\n"
-	        "                 [file]\n",
+	        "                 [-i layout|eqapo|rew] [--smooth N] [--target file]\n"
+	        "                 [--range lo:hi] [--max-boost dB] [--max-cut dB] [file]\n",
 	        to);
 	if (!full)
 		return;
@@ -29,6 +32,13 @@ void print_design_usage(FILE *to, bool full)
 	           "  -T, --taps FILE      taps: .txt, .f64, .f32 or .wav\n"
 	           "  -L, --layout FILE    the layout designed from\n"
 	           "      --report         firload's report and listing instead of the summary\n"
+	           "  -i, --input FORMAT   layout, eqapo (Equalizer APO, AutoEq) or rew (REW\n"
+	           "                       measurement); default: recognised from the content\n"
+	           "      --smooth N       rew: 1/N-octave smoothing (default 6; 0: none)\n"
+	           "      --target FILE    rew: target curve, Hz and dB (default flat)\n"
+	           "      --range LO:HI    rew: where to correct, Hz (default 20:20000)\n"
+	           "      --max-boost DB   rew: largest boost (default 3)\n"
+	           "      --max-cut DB     rew: largest cut (default 12)\n"
 	           "  -q, --quiet          no summary\n"
 	           "  -h, --help           this text\n",
 	           to);
@@ -37,7 +47,17 @@ void print_design_usage(FILE *to, bool full)
 namespace
 {
 
-enum long_only { opt_report = 256 };
+enum long_only { opt_report = 256, opt_smooth, opt_target, opt_range, opt_max_boost, opt_max_cut };
+
+// A finite decimal number, nothing after it.
+std::optional<double> decimal(const char *text)
+{
+	char *end = nullptr;
+	double v = std::strtod(text, &end);
+	if (end == text || *end != '\0' || !std::isfinite(v))
+		return std::nullopt;
+	return v;
+}
 
 // A whole decimal number in the signed 32-bit range, nothing after it.
 std::optional<int32_t> whole_number(const char *text)
@@ -82,6 +102,8 @@ parse_result check_outputs(const design_settings &s)
 		return refuse("-d takes the rate and length from the device; drop -r and -n");
 	if (s.device == nullptr && (s.target_given || s.part_given))
 		return refuse("-w and -p go with -d");
+	if (s.correction_given && s.format_given && s.format != input_format::rew)
+		return refuse(correction_needs_rew);
 	return parse_result::run;
 }
 
@@ -100,12 +122,19 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 	        {"taps", required_argument, nullptr, 'T'},
 	        {"layout", required_argument, nullptr, 'L'},
 	        {"report", no_argument, nullptr, opt_report},
+	        {"input", required_argument, nullptr, 'i'},
+	        {"smooth", required_argument, nullptr, opt_smooth},
+	        {"target", required_argument, nullptr, opt_target},
+	        {"range", required_argument, nullptr, opt_range},
+	        {"max-boost", required_argument, nullptr, opt_max_boost},
+	        {"max-cut", required_argument, nullptr, opt_max_cut},
 	        {"quiet", no_argument, nullptr, 'q'},
 	        {"help", no_argument, nullptr, 'h'},
 	        {nullptr, 0, nullptr, 0},
 	};
 	int c;
-	while ((c = getopt_long(argc, argv, "r:n:d:w:p:P:R:T:L:qh", long_options, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, "r:n:d:w:p:P:R:T:L:i:qh", long_options, nullptr)) !=
+	       -1) {
 		switch (c) {
 		case 'r': {
 			auto rate = whole_number(optarg);
@@ -147,6 +176,51 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 		case 'T': s.taps = optarg; break;
 		case 'L': s.layout = optarg; break;
 		case opt_report: s.report = true; break;
+		case 'i':
+			if (!format_named(optarg, s.format))
+				return refuse("input format must be layout, eqapo or rew: ",
+				              optarg);
+			s.format_given = true;
+			break;
+		case opt_smooth: {
+			auto v = decimal(optarg);
+			if (!v || *v < 0)
+				return refuse("--smooth takes a number, 0 or more: ", optarg);
+			s.correction.smooth = *v;
+			s.correction_given = true;
+			break;
+		}
+		case opt_target:
+			s.target_file = optarg;
+			s.correction_given = true;
+			break;
+		case opt_range: {
+			const char *colon = std::strchr(optarg, ':');
+			std::string lo =
+			        colon != nullptr
+			                ? std::string(optarg, static_cast<size_t>(colon - optarg))
+			                : "";
+			auto low = decimal(lo.c_str());
+			auto high = colon != nullptr ? decimal(colon + 1) : std::nullopt;
+			if (!low || !high || !(*low > 0) || !(*high > *low))
+				return refuse("--range takes LO:HI in Hz, 0 < LO < HI: ", optarg);
+			s.correction.low = *low;
+			s.correction.high = *high;
+			s.correction_given = true;
+			break;
+		}
+		case opt_max_boost:
+		case opt_max_cut: {
+			auto v = decimal(optarg);
+			if (!v || *v < 0)
+				return refuse(c == opt_max_boost
+				                      ? "--max-boost takes dB, 0 or more: "
+				                      : "--max-cut takes dB, 0 or more: ",
+				              optarg);
+			(c == opt_max_boost ? s.correction.max_boost : s.correction.max_cut) = *v;
+			s.correction_given = true;
+			break;
+		}
 		case 'q': s.quiet = true; break;
 		case 'h': return parse_result::help;
 		default: print_design_usage(stderr, false); return parse_result::usage_error;

@@ -1,6 +1,7 @@
 // firdesign's command line.
 #pragma once
 
+#include "import.h"
 #include "requests.h"
 
 #include <cstdint>
@@ -14,14 +15,24 @@ struct design_settings {
 	const eq_target *target = &default_target; // -w
 	int32_t part = 0;                          // -p
 	bool target_given = false, part_given = false;
-	const char *plot = nullptr;     // -P
-	const char *response = nullptr; // -R
-	const char *taps = nullptr;     // -T
-	const char *layout = nullptr;   // -L
-	bool report = false;            // --report
-	bool quiet = false;             // -q: no summary
-	const char *input = nullptr;    // the file operand; null or "-": standard input
+	const char *plot = nullptr;                 // -P
+	const char *response = nullptr;             // -R
+	const char *taps = nullptr;                 // -T
+	const char *layout = nullptr;               // -L
+	bool report = false;                        // --report
+	bool quiet = false;                         // -q: no summary
+	const char *input = nullptr;                // the file operand; null or "-": standard input
+	input_format format = input_format::layout; // -i
+	bool format_given = false;
+	correction_options correction;     // --smooth, --target, --range, --max-boost, --max-cut
+	const char *target_file = nullptr; // --target
+	bool correction_given = false;
 };
+
+// The usage error of correction options given for a source that is not a
+// measurement.
+inline constexpr const char *correction_needs_rew =
+        "--smooth, --target, --range, --max-boost and --max-cut go with -i rew";
 
 // What parse_design_options decided.
 enum class parse_result { run, help, usage_error };

@@ -2,6 +2,7 @@
 
 #include "device.h"
 #include "eq.h"
+#include "import.h"
 #include "layout.h"
 #include "outputs.h"
 #include "plot.h"
@@ -34,6 +35,35 @@ __attribute__((format(printf, 2, 3))) int fail(int status, const char *format, .
 	std::vfprintf(stderr, format, ap);
 	va_end(ap);
 	return status;
+}
+
+// Largest source read: measurements can be long, layouts are checked
+// against their own limit afterwards.
+constexpr size_t largest_source = 16 << 20;
+
+// The whole of path (standard input for null or "-") into text.
+int read_input(const char *path, std::string &text)
+{
+	bool from_stdin = path == nullptr || std::strcmp(path, "-") == 0;
+	unique_fd own(from_stdin ? -1 : open(path, O_RDONLY));
+	if (!from_stdin && own.get() < 0)
+		return fail(EX_NOINPUT, "cannot open %s: %s\n", path, std::strerror(errno));
+	int fd = from_stdin ? 0 : own.get();
+	text.clear();
+	char chunk[65536];
+	for (;;) {
+		ssize_t got = read(fd, chunk, sizeof chunk);
+		if (got == 0)
+			return 0;
+		if (got < 0) {
+			if (errno == EINTR)
+				continue;
+			return fail(EX_NOINPUT, "Cannot read EQ layout\n");
+		}
+		text.append(chunk, static_cast<size_t>(got));
+		if (text.size() > largest_source)
+			return fail(EX_DATAERR, "Too much input data\n");
+	}
 }
 
 struct designer_guard {
@@ -76,7 +106,7 @@ __attribute__((format(printf, 2, 3))) void append(std::string &out, const char *
 	out += line;
 }
 
-std::string summary(const eq_state &state, const response &r, const char *text)
+std::string summary(const eq_state &state, const response &r, const char *text, bool imported)
 {
 	std::string out;
 	int32_t n = state.length;
@@ -107,9 +137,13 @@ std::string summary(const eq_state &state, const response &r, const char *text)
 		else
 			append(out,
 			       "advice: no length up to %d taps brings the largest deviation "
-			       "within "
-			       "1 dB\n",
+			       "within 1 dB\n",
 			       longest_advised);
+		if (imported)
+			append(out,
+			       "advice: the source's detail near %.1f Hz is finer than %d taps can "
+			       "follow (bins every %.3f Hz)\n",
+			       dev.freq, n, state.rate / n);
 	}
 	// Below a hundredth of a dB the advice would read "0.00 dB".
 	if (top.db >= 0.005)
@@ -155,24 +189,44 @@ int run_design(const design_settings &s)
 	}
 
 	bool from_stdin = s.input == nullptr || std::strcmp(s.input, "-") == 0;
-	unique_fd input(from_stdin ? 0 : open(s.input, O_RDONLY));
-	if (input.get() < 0)
-		return fail(EX_NOINPUT, "cannot open %s: %s\n", s.input, std::strerror(errno));
-	std::vector<char> text;
-	switch (read_layout(input.get(), text)) {
-	case read_result::ok: break;
-	case read_result::too_much: return fail(EX_DATAERR, "Too much input data\n");
-	case read_result::error: return fail(EX_NOINPUT, "Cannot read EQ layout\n");
+	const char *name = from_stdin ? "standard input" : s.input;
+	std::string source;
+	if (int status = read_input(s.input, source))
+		return status;
+	input_format format = s.format_given ? s.format : detect_format(source);
+	if (s.correction_given && format != input_format::rew) {
+		std::fprintf(stderr, "firdesign: %s\n", correction_needs_rew);
+		print_design_usage(stderr, false);
+		return EX_USAGE;
 	}
-	if (!from_stdin)
-		input.reset();
+	std::string text;
+	if (format == input_format::layout) {
+		if (source.size() > max_layout)
+			return fail(EX_DATAERR, "Too much input data\n");
+		text = source.c_str(); // a NUL ends the layout
+	} else {
+		correction_options options = s.correction;
+		if (s.target_file != nullptr) {
+			if (int status = read_input(s.target_file, options.target))
+				return status;
+			options.target_name = s.target_file;
+		}
+		import_error err;
+		if (!import_layout(source, format, rate, options, text, err)) {
+			const char *file = err.file.empty() ? name : err.file.c_str();
+			if (err.line > 0)
+				return fail(EX_DATAERR, "%s:%d: %s\n", file, err.line,
+				            err.what.c_str());
+			return fail(EX_DATAERR, "%s: %s\n", file, err.what.c_str());
+		}
+	}
 
 	eq_state state;
 	if (eq_init(state, rate, length) == 0)
 		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
 	designer_guard guard{state};
 	eq_output out{printer{s.report ? stdout : nullptr, ""}, printer{stderr, "firdesign: "}};
-	if (eq_design(state, text.data(), out) == 0)
+	if (eq_design(state, text.c_str(), out) == 0)
 		return EX_DATAERR;
 	std::span<const double> taps(state.time, static_cast<size_t>(length));
 	response r = design_response(state);
@@ -204,7 +258,7 @@ int run_design(const design_settings &s)
 			return status;
 	}
 	if (s.layout != nullptr)
-		if (int status = written(layout, write_text(layout.file, text.data())))
+		if (int status = written(layout, write_text(layout.file, text)))
 			return status;
 
 	bool any_stdout = false;
@@ -212,7 +266,7 @@ int run_design(const design_settings &s)
 		any_stdout = any_stdout || (o->path != nullptr && std::strcmp(o->path, "-") == 0);
 	std::string said;
 	if (!s.quiet && !s.report && !any_stdout)
-		said = summary(state, r, text.data());
+		said = summary(state, r, text.c_str(), format != input_format::layout);
 
 	for (output *o : all)
 		if (o->path != nullptr)

@@ -1,0 +1,31 @@
+// Equalizer APO configurations: Preamp, Filter and GraphicEQ lines read as
+// Equalizer APO reads them, and the magnitude of the chain they describe.
+#pragma once
+
+#include "import.h"
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// A digital biquad, RBJ cookbook form.
+struct biquad {
+	double b0, b1, b2, a0, a1, a2;
+};
+
+// |H(e^(j 2 pi f / rate))|.
+double biquad_gain(const biquad &q, double f, double rate);
+
+struct eqapo_chain {
+	double preamp_db = 0;
+	std::vector<biquad> filters; // designed for the rate given to the parser
+	// Each GraphicEQ line: (Hz, dB) nodes sorted by frequency.
+	std::vector<std::vector<std::pair<double, double>>> graphic;
+};
+
+// Parses the configuration for rate Hz. false with err set (line and what
+// is wrong) for anything the chain's magnitude cannot honestly express.
+bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err);
+
+// The chain's linear gain at f Hz: preamp, biquads and graphic EQs.
+double eqapo_gain(const eqapo_chain &chain, double f, double rate);

@@ -1,0 +1,39 @@
+// The EQ files people already have, turned into firload layouts: Equalizer
+// APO configurations (AutoEq's and REW's exports among them) and REW
+// measurements, which become a room or speaker correction.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+enum class input_format { layout, eqapo, rew };
+
+// What a source file says, as far as the text shows: a REW measurement
+// header ('*' lines before the data), Equalizer APO Preamp, Filter or
+// GraphicEQ lines, or else a layout.
+input_format detect_format(std::string_view text);
+
+// Parses "layout", "eqapo" or "rew"; false for anything else.
+bool format_named(std::string_view name, input_format &format);
+
+// How a measurement becomes a correction.
+struct correction_options {
+	double smooth = 6;                  // 1/N-octave smoothing; 0: none
+	std::string target;                 // text of the target curve; empty: flat
+	std::string target_name;            // its file name, for messages
+	double low = 20, high = 20000;      // Hz: where the correction applies
+	double max_boost = 3, max_cut = 12; // dB
+};
+
+// What is wrong, where: printed as "FILE:LINE: what". file is empty for
+// the source itself; line is 0 where no one line is at fault.
+struct import_error {
+	std::string file;
+	int line = 0;
+	std::string what;
+};
+
+// Turns the source text into a layout for rate Hz. false with err set when
+// the source is refused or the layout cannot be kept within its limits.
+bool import_layout(std::string_view text, input_format format, double rate,
+                   const correction_options &options, std::string &layout, import_error &err);

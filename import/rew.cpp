@@ -1,0 +1,164 @@
+#include "rew.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace
+{
+
+bool fail(import_error &err, int line, std::string what)
+{
+	err.line = line;
+	err.what = std::move(what);
+	return false;
+}
+
+bool is_separator(char c)
+{
+	return c == ' ' || c == '\t' || c == ',' || c == ';';
+}
+
+// f_k = 2^(k/96) Hz.
+double grid_freq(int k)
+{
+	return std::exp2(static_cast<double>(k) / correction_per_octave);
+}
+
+} // namespace
+
+bool parse_db_curve(std::string_view text, size_t columns, db_curve &curve, import_error &err)
+{
+	curve = db_curve{};
+	int number = 0;
+	bool header_allowed = true;
+	while (!text.empty()) {
+		size_t end = text.find('\n');
+		std::string line(text.substr(0, end));
+		text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+		number++;
+		if (!line.empty() && line.back() == '\r')
+			line.pop_back();
+		size_t first = line.find_first_not_of(" \t");
+		if (first == std::string::npos || line[first] == '*' || line[first] == '#')
+			continue;
+		if (header_allowed && std::isalpha(static_cast<unsigned char>(line[first]))) {
+			header_allowed = false; // "frequency,raw" and the like
+			continue;
+		}
+		header_allowed = false;
+		std::vector<double> values;
+		const char *p = line.c_str();
+		for (;;) {
+			while (is_separator(*p))
+				p++;
+			if (*p == '\0')
+				break;
+			char *stop = nullptr;
+			double v = std::strtod(p, &stop);
+			if (stop == p || (*stop != '\0' && !is_separator(*stop)))
+				return fail(err, number,
+				            "a row holds something that is not a number");
+			values.push_back(v);
+			p = stop;
+		}
+		if (values.size() < 2 || values.size() > columns)
+			return fail(
+			        err, number,
+			        "a row needs frequency and dB" +
+			                std::string(columns > 2 ? " (and at most a phase)" : ""));
+		for (size_t i = 0; i < values.size(); i++)
+			if (!std::isfinite(values[i]))
+				return fail(err, number, "a row holds a number that is not finite");
+		if (!(values[0] > 0))
+			return fail(err, number, "frequencies must be above 0 Hz");
+		if (!curve.freq.empty() && !(values[0] > curve.freq.back()))
+			return fail(err, number, "frequencies must rise from row to row");
+		curve.freq.push_back(values[0]);
+		curve.db.push_back(values[1]);
+	}
+	if (curve.freq.size() < 2)
+		return fail(err, std::max(number, 1), "a curve needs two points at least");
+	return true;
+}
+
+double curve_db(const db_curve &curve, double f)
+{
+	if (f <= curve.freq.front())
+		return curve.db.front();
+	if (f >= curve.freq.back())
+		return curve.db.back();
+	auto hi = std::upper_bound(curve.freq.begin(), curve.freq.end(), f);
+	size_t i = static_cast<size_t>(hi - curve.freq.begin());
+	double t = std::log(f / curve.freq[i - 1]) / std::log(curve.freq[i] / curve.freq[i - 1]);
+	return curve.db[i - 1] + (curve.db[i] - curve.db[i - 1]) * t;
+}
+
+correction correct(const db_curve &measured, const db_curve *target, const correction_options &o,
+                   double top)
+{
+	// Grid from below the lower fade to past the top, with room for the
+	// smoothing window on both sides.
+	// Half the smoothing window in grid steps; at most four octaves.
+	int half = o.smooth > 0 ? static_cast<int>(std::min(correction_per_octave / (2 * o.smooth),
+	                                                    4.0 * correction_per_octave))
+	                        : 0;
+	int lo_k = static_cast<int>(std::floor(correction_per_octave * std::log2(o.low) - 32));
+	int hi_k = static_cast<int>(
+	        std::ceil(correction_per_octave * std::log2(std::max(o.high, top)) + 32));
+	lo_k = std::max(lo_k, -correction_per_octave * 4); // not below 1/16 Hz
+	int from = lo_k - half, to = hi_k + half;
+	std::vector<double> power;
+	for (int k = from; k <= to; k++)
+		power.push_back(std::pow(10.0, curve_db(measured, grid_freq(k)) / 10));
+
+	correction c;
+	c.first_k = lo_k;
+	std::vector<double> smoothed;
+	for (int k = lo_k; k <= hi_k; k++) {
+		double sum = 0;
+		for (int j = k - half; j <= k + half; j++)
+			sum += power[static_cast<size_t>(j - from)];
+		smoothed.push_back(10 * std::log10(sum / (2 * half + 1)));
+	}
+
+	// The target, shifted so both means over the range agree.
+	double mean_measured = 0, mean_target = 0;
+	int count = 0;
+	for (int k = lo_k; k <= hi_k; k++) {
+		double f = grid_freq(k);
+		if (f < o.low || f > o.high)
+			continue;
+		mean_measured += smoothed[static_cast<size_t>(k - lo_k)];
+		mean_target += target != nullptr ? curve_db(*target, f) : 0.0;
+		count++;
+	}
+	double shift = count > 0 ? (mean_measured - mean_target) / count : 0.0;
+
+	for (int k = lo_k; k <= hi_k; k++) {
+		double f = grid_freq(k);
+		double want = (target != nullptr ? curve_db(*target, f) : 0.0) + shift;
+		double db = std::clamp(want - smoothed[static_cast<size_t>(k - lo_k)], -o.max_cut,
+		                       o.max_boost);
+		// Raised-cosine fade over a third of an octave outside the range.
+		double outside = f < o.low    ? std::log2(o.low / f)
+		                 : f > o.high ? std::log2(f / o.high)
+		                              : 0;
+		double x = std::min(outside * 3, 1.0);
+		c.db.push_back(db * 0.5 * (1 + std::cos(3.141592653589793 * x)));
+	}
+	return c;
+}
+
+double correction_db(const correction &c, double f)
+{
+	double k = correction_per_octave * std::log2(f) - c.first_k;
+	if (!(k > 0))
+		return c.db.front();
+	auto i = static_cast<size_t>(k);
+	if (i + 1 >= c.db.size())
+		return c.db.back();
+	double t = k - static_cast<double>(i);
+	return c.db[i] + (c.db[i + 1] - c.db[i]) * t;
+}
