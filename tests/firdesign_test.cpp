@@ -226,6 +226,24 @@ TEST(Summary, FiguresOfKnownLayouts)
 	EXPECT_GT(deviation(advised / 2), 1.0);
 }
 
+// An imported source becomes a layout firload loads as it is.
+TEST(Import, FirloadLoadsTheLayout)
+{
+	scratch s;
+	run_result made = design({"-q", "-n", "512", "-L", s.at("hp.eq"), "-T", s.at("hp.txt"),
+	                          std::string(FIRLOAD_EXAMPLES) + "/headphone-parametric.txt"});
+	ASSERT_EQ(made.status, 0) << made.err;
+	run_result loaded = run_tool({"-q", "-d", "/dev/pcmx.ctl", "-f", s.at("hp.eq")});
+	EXPECT_EQ(loaded.status, 0);
+	std::vector<std::vector<double>> filters = journal_filters(loaded.journal);
+	ASSERT_EQ(filters.size(), 2u);
+	std::vector<double> taps;
+	std::istringstream in(read_file(s.at("hp.txt")));
+	for (std::string line; std::getline(in, line);)
+		taps.push_back(std::strtod(line.c_str(), nullptr));
+	EXPECT_EQ(filters[0], taps);
+}
+
 // Failures: the right status and message, nothing created, nothing replaced.
 struct failure_case {
 	const char *name;
@@ -323,6 +341,24 @@ INSTANTIATE_TEST_SUITE_P(
                              {{"FIRLOAD_SIM_LENGTH", "0"}},
                              70,
                              "firdesign: Invalid filter length\n"},
+                failure_case{"EqapoRefused",
+                             plus(all_outputs, {"-i", "eqapo"}),
+                             "Preamp: 1 dB\nFilter: ON XX Fc 100 Hz\n",
+                             {},
+                             65,
+                             "firdesign: standard input:2: unknown filter type 'XX'\n"},
+                failure_case{"RewOnePoint",
+                             all_outputs,
+                             "* REW\n20 70\n",
+                             {},
+                             65,
+                             "firdesign: standard input:2: a curve needs two points"},
+                failure_case{"SmoothNeedsRew",
+                             plus(all_outputs, {"--smooth", "3"}),
+                             boost,
+                             {},
+                             64,
+                             "firdesign: --smooth, --target, --range"},
                 failure_case{"DeviceRateFails",
                              plus(all_outputs, {"-d", "/dev/pcmx.ctl"}),
                              boost,

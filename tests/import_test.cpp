@@ -1,0 +1,264 @@
+// The importers: the cookbook's magnitudes, Equalizer APO's reading rules,
+// what is refused, a correction worked out by hand, and layouts that stay
+// within their tolerance of the source between their breakpoints.
+#include "eqapo.h"
+#include "fit.h"
+#include "import.h"
+#include "rew.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const double rate = 48000;
+const double pi = 3.14159265358979323846;
+
+double db(double g)
+{
+	return 20 * std::log10(g);
+}
+
+double gain_of(const std::string &config, double f)
+{
+	eqapo_chain chain;
+	import_error err;
+	EXPECT_TRUE(parse_eqapo(config, rate, chain, err)) << config << ": " << err.what;
+	return eqapo_gain(chain, f, rate);
+}
+
+// |H| of the cookbook biquad with the given coefficients, by complex
+// arithmetic on z = e^(jw).
+double direct(double b0, double b1, double b2, double a0, double a1, double a2, double f)
+{
+	std::complex<double> z1 = std::polar(1.0, -2 * pi * f / rate), z2 = z1 * z1;
+	return std::abs((b0 + b1 * z1 + b2 * z2) / (a0 + a1 * z1 + a2 * z2));
+}
+
+// The cookbook filters written out afresh: peaking, low and high pass,
+// band pass, notch, and both shelves (Q form; slope S through its alpha).
+double cookbook(const std::string &type, double f0, double g, double q, double f)
+{
+	double a = std::pow(10, g / 40), w = 2 * pi * f0 / rate, c = std::cos(w);
+	double al = std::sin(w) / (2 * q), r = 2 * std::sqrt(a) * al;
+	if (type == "PK")
+		return direct(1 + al * a, -2 * c, 1 - al * a, 1 + al / a, -2 * c, 1 - al / a, f);
+	if (type == "LP")
+		return direct((1 - c) / 2, 1 - c, (1 - c) / 2, 1 + al, -2 * c, 1 - al, f);
+	if (type == "HP")
+		return direct((1 + c) / 2, -1 - c, (1 + c) / 2, 1 + al, -2 * c, 1 - al, f);
+	if (type == "BP")
+		return direct(al, 0, -al, 1 + al, -2 * c, 1 - al, f);
+	if (type == "NO")
+		return direct(1, -2 * c, 1, 1 + al, -2 * c, 1 - al, f);
+	if (type == "LSC")
+		return direct(a * (a + 1 - (a - 1) * c + r), 2 * a * (a - 1 - (a + 1) * c),
+		              a * (a + 1 - (a - 1) * c - r), a + 1 + (a - 1) * c + r,
+		              -2 * (a - 1 + (a + 1) * c), a + 1 + (a - 1) * c - r, f);
+	return direct(a * (a + 1 + (a - 1) * c + r), -2 * a * (a - 1 + (a + 1) * c),
+	              a * (a + 1 + (a - 1) * c - r), a + 1 - (a - 1) * c + r,
+	              2 * (a - 1 - (a + 1) * c), a + 1 - (a - 1) * c - r, f);
+}
+
+// Q of the slope form: 1/Q^2 = (A + 1/A)(1/S - 1) + 2.
+double slope_q(double g, double s)
+{
+	double a = std::pow(10, g / 40);
+	return 1 / std::sqrt((a + 1 / a) * (1 / s - 1) + 2);
+}
+
+} // namespace
+
+TEST(Eqapo, CookbookMagnitudes)
+{
+	struct row {
+		const char *line;
+		const char *type;
+		double f0, g, q;
+	} rows[] = {
+	        {"Filter: ON PK Fc 1000 Hz Gain -6 dB Q 2", "PK", 1000, -6, 2},
+	        {"Filter: ON PEQ Fc 60 Hz Gain 4.5 dB Q 9", "PK", 60, 4.5, 9},
+	        {"Filter: ON LP Fc 5000 Hz", "LP", 5000, 0, 0.7071},
+	        {"Filter: ON HPQ Fc 80 Hz Q 1.2", "HP", 80, 0, 1.2},
+	        {"Filter: ON BP Fc 700 Hz Q 3", "BP", 700, 0, 3},
+	        {"Filter: ON NO Fc 2000 Hz", "NO", 2000, 0, 30},
+	        {"Filter: ON LSC Fc 105 Hz Gain 6 dB Q 0.7", "LSC", 105, 6, 0.7},
+	        {"Filter: ON HSC Fc 8000 Hz Gain -3 dB Q 0.7", "HSC", 8000, -3, 0.7},
+	        {"Filter: ON LSC 10.8 dB Fc 200 Hz Gain 5 dB", "LSC", 200, 5, slope_q(5, 0.9)},
+	        {"Filter: ON HS Fc 3000 Hz Gain 4 dB", "HSC", 3000, 4, slope_q(4, 0.9)},
+	        {"Filter: ON LS 12dB Fc 300 Hz Gain -6 dB", "LSC", 300 * std::pow(10, 6 / 80.0), -6,
+	         slope_q(-6, 1)},
+	        {"Filter: ON HS Fc 4000 Hz Gain 6 dB Q 0.8", "HSC", 0, 6, 0.8},
+	};
+	for (row &r : rows) {
+		if (r.f0 == 0) {
+			// A high shelf's corner with a Q: midpoint Fc / 10^(G/(80 S)).
+			double a = std::pow(10, r.g / 40);
+			double s = 1 / ((1 / (r.q * r.q) - 2) / (a + 1 / a) + 1);
+			r.f0 = 4000 / std::pow(10, r.g / (80 * s));
+		}
+		for (double f : {31.0, r.f0 * 0.7, r.f0 * 1.01, r.f0 * 1.3, 15000.0}) {
+			double want = cookbook(r.type, r.f0, r.g, r.q, f);
+			EXPECT_NEAR(gain_of(r.line, f), want, 1e-9 * want + 1e-12)
+			        << r.line << " at " << f;
+		}
+	}
+	// The midpoint of a cookbook shelf sits at half its gain in dB.
+	EXPECT_NEAR(
+	        db(gain_of("Filter: ON LS 12dB Fc 300 Hz Gain -6 dB", 300 * std::pow(10, 0.075))),
+	        -3, 1e-9);
+	EXPECT_NEAR(db(gain_of("Preamp: -2 dB\nPreamp: -1,5 dB\nFilter: ON AP Fc 90 Hz Q 1", 90)),
+	            -3.5, 1e-12);
+}
+
+TEST(Eqapo, ReadsAsEqualizerApoDoes)
+{
+	const char *pk = "Filter: ON PK Fc 8000 Hz Gain -5 dB Q 2";
+	struct row {
+		const char *line;
+		const char *same_as;
+	} rows[] = {
+	        {"Filter 3: ON PK Fc 8.000 Hz Gain -5,0 dB Q 2", pk}, // thousands, comma decimal
+	        {"Filter  12: ON  PK       Fc   8000 Hz  Gain  -5.0 dB  Q  2.00\r", pk},
+	        {"Filter1: ON PK Fc 8000H z Gain -5 dB Q 2", pk},
+	        {"Filter: ON PK Fc 8000 Hz Gain -5 dB BW Oct 0.7", nullptr},
+	        {"Filter: ON PK Fc 63.0 Hz Gain -5 dB Q 2",
+	         "Filter: ON PK Fc 63 Hz Gain -5 dB Q 2"},
+	        {"Filter: ON PK Fc 1.500 Hz Gain 3 dB Q 2",
+	         "Filter: ON PK Fc 1500 Hz Gain 3 dB Q 2"},
+	        {"Filter: OFF PK Fc 8000 Hz Gain -5 dB Q 2\nFilter: ON None", ""},
+	        {"Room EQ V5.20\nDated: Dec 9, 2026\nNotes: x\nFilter Settings file", ""},
+	};
+	for (const row &r : rows) {
+		if (r.same_as == nullptr)
+			continue;
+		for (double f : {100.0, 5000.0, 8000.0, 12000.0})
+			EXPECT_NEAR(gain_of(r.line, f), *r.same_as ? gain_of(r.same_as, f) : 1.0,
+			            1e-12)
+			        << r.line;
+	}
+	// BW Oct: alpha = sin(w0) sinh(ln 2 / 2 BW w0 / sin(w0)), here as a Q.
+	double w0 = 2 * pi * 8000 / rate;
+	double q = 1 / (2 * std::sinh(std::log(2.0) / 2 * 0.7 * w0 / std::sin(w0)));
+	EXPECT_NEAR(db(gain_of(rows[3].line, 5000)), db(cookbook("PK", 8000, -5, q, 5000)), 1e-9);
+}
+
+TEST(Eqapo, RefusesWithTheLine)
+{
+	struct row {
+		const char *text;
+		int line;
+		const char *what;
+	} rows[] = {
+	        {"Preamp: -3 dB\nFilter: ON XX Fc 100 Hz", 2, "unknown filter type 'XX'"},
+	        {"Filter: ON PK Fc 1000.000 Hz Gain 3 dB Q 1", 1, "Fc 1e+06 Hz is not above 0"},
+	        {"Filter: ON PK Fc 0 Hz Gain 3 dB Q 1", 1, "is not above 0"},
+	        {"Filter: ON PK Fc 100 Hz Gain 3 dB", 1, "PK needs Q or BW Oct"},
+	        {"Filter: ON PK Fc 100 Hz Q 1", 1, "PK needs Gain"},
+	        {"Filter: ON AP Fc 100 Hz", 1, "AP needs Q"},
+	        {"Filter: ON PK Fc 100 Hz Gain inf dB Q 1", 1, "not a finite number"},
+	        {"Filter: ON PK Fc 100 Hz Gain 3 dB Q -1", 1, "must be above 0"},
+	        {"Filter: ON PK Fc 100 Hz Gain 3 dB Q 1 Phase 2", 1, "unexpected 'Phase'"},
+	        {"Filter: PK Fc 100 Hz", 1, "starts with ON or OFF"},
+	        {"Filter: ON IIR Order 2", 1, "IIR filters are not supported"},
+	        {"\n\nInclude: other.txt", 3, "'Include' routes or adds processing"},
+	        {"Channel: L", 1, "'Channel'"},
+	        {"Delay: 10 ms", 1, "'Delay'"},
+	        {"Preamp: loud", 1, "Preamp needs a gain in dB"},
+	        {"GraphicEQ: 0 1; 20 2", 1, "GraphicEQ frequency 0 is not above 0"},
+	};
+	for (const row &r : rows) {
+		eqapo_chain chain;
+		import_error err;
+		EXPECT_FALSE(parse_eqapo(r.text, rate, chain, err)) << r.text;
+		EXPECT_EQ(err.line, r.line) << r.text;
+		EXPECT_NE(err.what.find(r.what), std::string::npos) << r.text << ": " << err.what;
+	}
+}
+
+// 70 dB at 20 Hz rising linearly over log frequency to 80 dB at 20 kHz,
+// no smoothing, flat target: the mean over 20 Hz to 20 kHz is 75 dB, so the
+// correction is 75 dB minus the measurement, at most +3 and -12 dB.
+TEST(Rew, CorrectionWorkedByHand)
+{
+	correction_options o;
+	o.smooth = 0;
+	std::string layout;
+	import_error err;
+	const char *measured = "* by hand\n20 70 0\n20000,80,0\n";
+	ASSERT_TRUE(import_layout(measured, input_format::rew, rate, o, layout, err)) << err.what;
+	std::vector<std::pair<double, double>> points;
+	std::istringstream in(layout);
+	for (double f, g; in >> f >> g;)
+		points.emplace_back(f, g);
+	auto at = [&](double f) {
+		for (size_t i = 1; i < points.size(); i++)
+			if (f <= points[i].first)
+				return db(points[i - 1].second +
+				          (points[i].second - points[i - 1].second) *
+				                  (f - points[i - 1].first) /
+				                  (points[i].first - points[i - 1].first));
+		return db(points.back().second);
+	};
+	for (double f : {20.0, 63.2, 200.0, 632.5, 2000.0, 6325.0, 20000.0}) {
+		double want = std::clamp(75 - (70 + 10 * std::log10(f / 20) / 3), -12.0, 3.0);
+		EXPECT_NEAR(at(f), want, 0.12) << f;
+	}
+	EXPECT_NEAR(at(10), 0, 1e-6); // over a third of an octave below the range: faded out
+}
+
+// Every example converts within 0.1 dB of its source on a grid of 3072
+// points an octave from 20 Hz to 20 kHz; the figures go to the test's
+// output.
+TEST(Fit, ExamplesWithinTolerance)
+{
+	for (const char *name : {"headphone-parametric.txt", "headphone-graphic.txt",
+	                         "rew-filters.txt", "rew-measurement.txt"}) {
+		std::ifstream file(std::string(FIRLOAD_EXAMPLES) + "/" + name);
+		std::ostringstream all;
+		all << file.rdbuf();
+		std::string text = all.str();
+		input_format format = detect_format(text);
+		correction_options o;
+		std::string layout;
+		import_error err;
+		ASSERT_TRUE(import_layout(text, format, rate, o, layout, err)) << name << err.what;
+		eqapo_chain chain;
+		db_curve measured;
+		correction c;
+		if (format == input_format::eqapo) {
+			ASSERT_TRUE(parse_eqapo(text, rate, chain, err));
+		} else {
+			ASSERT_TRUE(parse_db_curve(text, 3, measured, err));
+			c = correct(measured, nullptr, o, rate / 2);
+		}
+		std::vector<std::pair<double, double>> points;
+		std::istringstream in(layout);
+		for (double f, g; in >> f >> g;)
+			points.emplace_back(f, g);
+		double worst_db = 0;
+		size_t i = 1;
+		for (double f = 20; f <= 20000; f *= std::exp2(1.0 / 3072)) {
+			while (points[i].first < f)
+				i++;
+			auto [f0, g0] = points[i - 1];
+			auto [f1, g1] = points[i];
+			double g = g0 + (g1 - g0) * (f - f0) / (f1 - f0);
+			double want = format == input_format::eqapo
+			                      ? eqapo_gain(chain, f, rate)
+			                      : std::pow(10, correction_db(c, f) / 20);
+			EXPECT_TRUE(within_tolerance(g, want)) << name << " at " << f;
+			worst_db = std::max(worst_db, std::fabs(db(g / want)));
+		}
+		std::printf("%s: %zu breakpoints, %zu bytes, largest error %.4f dB\n", name,
+		            points.size(), layout.size(), worst_db);
+	}
+}
