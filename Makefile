@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-san memcheck demo fuzz bench install lint-man clean
+.PHONY: all build deps check check-san memcheck demo fuzz bench bench-compare install lint-man clean
 
 all: build
 
@@ -48,7 +48,13 @@ fuzz:
 	@sh scripts/deps.sh build fuzz
 	sh scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)
 
-# The manual page, checked by mandoc.
+# Whole runs side by side: firload against a floor build, firdesign against
+# firload (bench/compare.sh; BENCH_RUNS runs each, median).
+BENCH_RUNS ?= 7
+bench-compare: check
+	bash bench/compare.sh $(BUILD) $(BENCH_RUNS)
+
+# The manual pages, checked by mandoc.
 lint-man:
 	@sh scripts/deps.sh doc
 	mandoc -T lint -W warning man/firload.8 man/firdesign.1

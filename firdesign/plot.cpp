@@ -27,7 +27,7 @@ double finite_or(double v, double fallback)
 }
 
 // A dB range that shows the curves: at most 60 dB below the top, on 6 dB
-// steps, at least 12 dB tall.
+// steps, at least 12 dB tall, with a step of headroom for the legend.
 void db_range(const response &r, double &lo, double &hi)
 {
 	hi = -INFINITY;
@@ -46,6 +46,7 @@ void db_range(const response &r, double &lo, double &hi)
 	}
 	hi = 6 * std::ceil((hi + 1) / 6);
 	lo = std::max(lo, hi - 60);
+	hi += 6;
 	lo = 6 * std::floor((lo - 1) / 6);
 	if (hi - lo < 12)
 		lo = hi - 12;
@@ -109,9 +110,10 @@ void gain_panel(const response &r, double rate)
 	PLFLT line_widths[] = {3.0, 1.4};
 	PLFLT width, height;
 	plcol0(ink);
-	pllegend(&width, &height, PL_LEGEND_BACKGROUND | PL_LEGEND_BOUNDING_BOX,
-	         PL_POSITION_TOP | PL_POSITION_RIGHT | PL_POSITION_INSIDE, 0.02, 0.03, 0.08, paper,
-	         ink, 1, 0, 0, 2, opts, 1.0, 0.9, 2.0, 0.0, text_colors, text, nullptr, nullptr,
+	// In the headroom db_range leaves above the curves.
+	pllegend(&width, &height, PL_LEGEND_BACKGROUND | PL_LEGEND_ROW_MAJOR,
+	         PL_POSITION_TOP | PL_POSITION_RIGHT | PL_POSITION_INSIDE, 0.01, 0.02, 0.06, paper,
+	         ink, 1, 1, 2, 2, opts, 1.0, 0.9, 2.0, 0.0, text_colors, text, nullptr, nullptr,
 	         nullptr, nullptr, line_colors, line_styles, line_widths, nullptr, nullptr, nullptr,
 	         nullptr);
 }

@@ -55,3 +55,12 @@ mkdir -p "$build/demo"
 "$build/firdesign" -r 48000 -n 4096 -P "$build/demo/loudness.svg" "$layout"
 "$build/firdesign" -q -r 48000 -n 4096 -P "$build/demo/loudness.png" "$layout"
 echo "-- plots: $build/demo/loudness.svg and $build/demo/loudness.png"
+
+echo
+echo "== firdesign -L hp.eq examples/headphone-parametric.txt, then firload -f hp.eq"
+"$build/firdesign" -q -r 48000 -n 512 -L "$build/demo/headphone-parametric.eq" \
+	"$top/examples/headphone-parametric.txt"
+echo "-- layout: $(wc -l <"$build/demo/headphone-parametric.eq") breakpoints in $build/demo/headphone-parametric.eq"
+status=0
+sim -j "$work/journal2" "$tool" -q -d /dev/pcmx.ctl -f "$build/demo/headphone-parametric.eq" || status=$?
+echo "-- firload exit status $status; filters written: $(grep -c -- '-> loaded' "$work/journal2")"

@@ -32,4 +32,16 @@ check disable 0 /dev/null -d /dev/pcmx.ctl -o
 check standard-input 0 "$top/examples/bass-boost.eq" -d /dev/pcmx.ctl
 check parse-error 70 "$top/fuzz/layouts.txt" -d /dev/pcmx.ctl
 check usage 64 /dev/null -d /dev/pcmx.ctl -c 0
+
+# firdesign: design, table, taps, an SVG plot and an import. (PNG and PDF
+# go through cairo and fontconfig, whose caches valgrind counts as lost.)
+out=$(mktemp -d "${TMPDIR:-/tmp}/firload-memcheck.XXXXXX")
+trap 'rm -f "$log"; rm -rf "$out"' EXIT
+tool="$build/firdesign"
+printf 'Preamp: -1 dB\nFilter 1: ON XX Fc 100 Hz\n' >"$out/bad.txt"
+check design 0 "$top/examples/loudness.eq" -q -n 256 -R "$out/r.csv" -T "$out/t.wav" -P "$out/p.svg"
+check design-device 0 "$top/examples/loudness.eq" -q -d /dev/pcmx.ctl -L "$out/l.eq"
+check import-eqapo 0 /dev/null -q -n 256 "$top/examples/headphone-parametric.txt"
+check import-rew 0 /dev/null -q -n 256 "$top/examples/rew-measurement.txt"
+check import-refused 65 /dev/null "$out/bad.txt"
 exit $failed
