@@ -68,6 +68,19 @@ void frequency_labels(double xmin, double xmax)
 	}
 }
 
+// Light grid lines, then the box, ticks and labels over them: xopt and
+// yopt are plbox's options for the box, xlog "l" for a logarithmic axis.
+void frame(const char *xlog, const char *xopt, const char *yopt, PLFLT ytick)
+{
+	std::string xgrid = std::string("gh") + xlog;
+	plcol0(grid_line);
+	plwidth(0.5);
+	plbox(xgrid.c_str(), 0, 0, "g", ytick, 0);
+	plcol0(ink);
+	plwidth(1.0);
+	plbox(xopt, 0, 0, yopt, ytick, 0);
+}
+
 void gain_panel(const response &r, double rate)
 {
 	double xmin = 1.0, xmax = std::log10(rate / 2);
@@ -77,12 +90,7 @@ void gain_panel(const response &r, double rate)
 	db_range(r, lo, hi);
 	plvpor(0.09, 0.97, 0.44, 0.90);
 	plwind(xmin, xmax, lo, hi);
-	plcol0(grid_line);
-	plwidth(0.5);
-	plbox("ghl", 0, 0, "g", 6, 0);
-	plcol0(ink);
-	plwidth(1.0);
-	plbox("bcstl", 0, 0, "bcnstv", 6, 0);
+	frame("l", "bcstl", "bcnstv", hi - lo > 36 ? 12 : 6);
 	frequency_labels(xmin, xmax);
 	plmtex("b", 3.4, 0.5, 0.5, "frequency (Hz)");
 	plmtex("l", 4.2, 0.5, 0.5, "gain (dB)");
@@ -132,12 +140,7 @@ void taps_panel(std::span<const double> taps, double rate)
 		pad = 0.5;
 	plvpor(0.09, 0.97, 0.10, 0.31);
 	plwind(0, tmax, lo - pad, hi + pad);
-	plcol0(grid_line);
-	plwidth(0.5);
-	plbox("g", 0, 0, "g", 0, 0);
-	plcol0(ink);
-	plwidth(1.0);
-	plbox("bcnst", 0, 0, "bcnstv", 0, 0);
+	frame("", "bcnst", "bcnstv", 0);
 	plmtex("b", 3.0, 0.5, 0.5, "time (ms)");
 	plmtex("l", 4.2, 0.5, 0.5, "tap");
 
@@ -190,21 +193,7 @@ response plot_response(const eq_state &state, const response &coarse)
 		density /= 2;
 	if (density == 1)
 		return coarse;
-	response r;
-	double nyquist = state.rate / 2;
-	for (int k = 0;; k++) {
-		double f = 10.0 * std::exp2(static_cast<double>(k) / (grid_per_octave * density));
-		if (!(f < nyquist))
-			break;
-		r.freq.push_back(f);
-	}
-	r.freq.push_back(nyquist);
-	for (double f : r.freq)
-		r.requested.push_back(std::fabs(eq_segments_gain(state.segments, f)) * state.scale);
-	r.achieved = achieved_gains(
-	        std::span<const double>(state.time, static_cast<size_t>(state.length)), state.rate,
-	        r.freq);
-	return r;
+	return response_at(state, response_grid(state.rate, grid_per_octave * density));
 }
 
 int draw_plot(const std::string &path, const char *device, const response &fine,

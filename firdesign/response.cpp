@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace
 {
@@ -46,12 +47,12 @@ void cosine_sums(std::span<const double> a, const double *theta, double *out, si
 
 } // namespace
 
-std::vector<double> response_grid(double rate)
+std::vector<double> response_grid(double rate, int per_octave)
 {
 	std::vector<double> grid;
 	double nyquist = rate / 2;
 	for (int k = 0;; k++) {
-		double f = 10.0 * std::exp2(static_cast<double>(k) / grid_per_octave);
+		double f = 10.0 * std::exp2(static_cast<double>(k) / per_octave);
 		if (!(f < nyquist))
 			break;
 		grid.push_back(f);
@@ -101,8 +102,13 @@ double to_db(double gain)
 
 response design_response(const eq_state &state)
 {
+	return response_at(state, response_grid(state.rate));
+}
+
+response response_at(const eq_state &state, std::vector<double> freq)
+{
 	response r;
-	r.freq = response_grid(state.rate);
+	r.freq = std::move(freq);
 	r.requested.reserve(r.freq.size());
 	for (double f : r.freq)
 		r.requested.push_back(std::fabs(eq_segments_gain(state.segments, f)) * state.scale);
@@ -144,15 +150,9 @@ peak peak_gain(const response &r)
 deviation design_deviation(const eq_state &state)
 {
 	double top = std::min(20000.0, state.rate / 2);
-	response r;
+	std::vector<double> counted;
 	for (double f : response_grid(state.rate))
-		if (f >= 20.0 && f <= top) {
-			r.freq.push_back(f);
-			r.requested.push_back(std::fabs(eq_segments_gain(state.segments, f)) *
-			                      state.scale);
-		}
-	r.achieved = achieved_gains(
-	        std::span<const double>(state.time, static_cast<size_t>(state.length)), state.rate,
-	        r.freq);
-	return largest_deviation(r, state.rate);
+		if (f >= 20.0 && f <= top)
+			counted.push_back(f);
+	return largest_deviation(response_at(state, std::move(counted)), state.rate);
 }

@@ -12,8 +12,8 @@
 // Grid points per octave of the response grid.
 inline constexpr int grid_per_octave = 48;
 
-// f_k = 10 * 2^(k/48) Hz while below rate/2, then rate/2 itself.
-std::vector<double> response_grid(double rate);
+// f_k = 10 * 2^(k/per_octave) Hz while below rate/2, then rate/2 itself.
+std::vector<double> response_grid(double rate, int per_octave = grid_per_octave);
 
 // |sum over n of taps[n] e^(-j 2 pi f n / rate)| at every f of freqs, for
 // taps symmetric about their centre (every design of the designer is):
@@ -30,7 +30,10 @@ struct response {
 	std::vector<double> achieved;  // of the taps as loaded
 };
 
-// The response of the last successful eq_design of state, on the grid.
+// The response of the last successful eq_design of state at freq.
+response response_at(const eq_state &state, std::vector<double> freq);
+
+// The same on the response grid.
 response design_response(const eq_state &state);
 
 // Achieved minus requested in dB with the largest magnitude over the points
