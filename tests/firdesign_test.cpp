@@ -226,6 +226,21 @@ TEST(Summary, FiguresOfKnownLayouts)
 	EXPECT_GT(deviation(advised / 2), 1.0);
 }
 
+// --report prints what firload prints for the layout, byte for byte.
+TEST(Report, SameAsFirload)
+{
+	temp_file layout(normalized);
+	env_list env = {{"FIRLOAD_SIM_RATE", "44100"}, {"FIRLOAD_SIM_LENGTH", "300"}};
+	run_result loaded = run_tool({"-d", "/dev/pcmx.ctl", "-f", layout.path}, "", env);
+	ASSERT_EQ(loaded.status, 0);
+	// firload designs the flat filter first; the layout's run is the second.
+	size_t second = loaded.err.find("\n\nReloading", 1);
+	ASSERT_NE(second, std::string::npos);
+	run_result r = design({"-r", "44100", "-n", "300", "--report", layout.path});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, loaded.err.substr(second));
+}
+
 // An imported source becomes a layout firload loads as it is.
 TEST(Import, FirloadLoadsTheLayout)
 {
