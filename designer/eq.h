@@ -39,8 +39,9 @@ double eq_plan_budget(int32_t n);
 
 // Stores rate (Hz, > 0) and length (>= 1), allocates the arrays and makes
 // both plans: FFTW_MEASURE, after importing the system's wisdom (a plan it
-// holds costs nothing), within eq_plan_budget. Returns 1 on success; 0, silently and with nothing
-// left allocated, when memory or a plan cannot be had.
+// holds costs nothing), within eq_plan_budget. Returns 1 on success; 0,
+// silently and with nothing left allocated, when memory or a plan cannot
+// be had.
 int eq_init(eq_state &state, double rate, int32_t length);
 
 // Designs from the NUL-terminated layout text into state.time. Prints the
@@ -55,3 +56,9 @@ int eq_design(eq_state &state, const char *text, const eq_output &out);
 
 // Destroys the plans and frees the arrays; safe to call again.
 void eq_free(eq_state &state);
+
+// Frees a designer on every way out of its owner's scope.
+struct eq_guard {
+	eq_state &state;
+	~eq_guard() { eq_free(state); }
+};

@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstring>
 
-read_result read_layout(int input, std::vector<char> &buffer)
+read_result read_layout(int input, std::vector<char> &buffer, size_t limit)
 {
-	buffer.assign(max_layout + 1, '\0');
+	buffer.clear();
 	size_t pos = 0;
 	for (;;) {
+		// Room for limit + 1 bytes at most, 64 KiB at a time.
+		if (pos == buffer.size())
+			buffer.resize(std::min(limit + 1, pos + 65536));
 		ssize_t got = read(input, buffer.data() + pos, buffer.size() - pos);
 		if (got == 0)
 			break;
@@ -22,9 +25,10 @@ read_result read_layout(int input, std::vector<char> &buffer)
 			return read_result::error;
 		}
 		pos += static_cast<size_t>(got);
-		if (pos >= buffer.size())
+		if (pos > limit)
 			return read_result::too_much;
 	}
+	buffer.resize(pos + 1);
 	buffer[pos] = '\0';
 	return read_result::ok;
 }

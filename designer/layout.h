@@ -19,11 +19,12 @@ inline constexpr size_t max_layout = 65534;
 
 enum class read_result { ok, too_much, error };
 
-// Reads the whole input descriptor into buffer (resized to max_layout + 1
-// bytes) and ends it with a NUL. Input that fills the buffer is too much. A
-// NUL in the input ends the layout there, but the bytes after it still
-// count toward the limit. EINTR is retried; another read error is an error.
-read_result read_layout(int input, std::vector<char> &buffer);
+// Reads the whole input descriptor into buffer and ends it with a NUL: on
+// success buffer holds the bytes read and the NUL. Input of more than limit
+// bytes is too much. A NUL in the input ends the layout there, but the
+// bytes after it still count toward the limit. EINTR is retried; another
+// read error is an error.
+read_result read_layout(int input, std::vector<char> &buffer, size_t limit = max_layout);
 
 // One straight piece of the gain curve as the reader built it: from
 // (f0, g0) to (f1, g1), frequencies in Hz, gains linear.

@@ -48,28 +48,15 @@ int read_input(const char *path, std::string &text)
 	unique_fd own(from_stdin ? -1 : open(path, O_RDONLY));
 	if (!from_stdin && own.get() < 0)
 		return fail(EX_NOINPUT, "cannot open %s: %s\n", path, std::strerror(errno));
-	int fd = from_stdin ? 0 : own.get();
-	text.clear();
-	char chunk[65536];
-	for (;;) {
-		ssize_t got = read(fd, chunk, sizeof chunk);
-		if (got == 0)
-			return 0;
-		if (got < 0) {
-			if (errno == EINTR)
-				continue;
-			return fail(EX_NOINPUT, "Cannot read EQ layout\n");
-		}
-		text.append(chunk, static_cast<size_t>(got));
-		if (text.size() > largest_source)
-			return fail(EX_DATAERR, "Too much input data\n");
+	std::vector<char> bytes;
+	switch (read_layout(from_stdin ? 0 : own.get(), bytes, largest_source)) {
+	case read_result::ok: break;
+	case read_result::too_much: return fail(EX_DATAERR, "Too much input data\n");
+	case read_result::error: return fail(EX_NOINPUT, "Cannot read EQ layout\n");
 	}
+	text.assign(bytes.data(), bytes.size() - 1); // without the closing NUL
+	return 0;
 }
-
-struct designer_guard {
-	eq_state &state;
-	~designer_guard() { eq_free(state); }
-};
 
 // The smallest power-of-two length from 2 to longest_advised whose design
 // of text stays within 1 dB of the request, or 0 when none does.
@@ -85,7 +72,7 @@ int32_t length_within_1db(const char *text, double rate, const eq_state &designe
 			eq_state trial;
 			if (eq_init(trial, rate, n) == 0)
 				return 0;
-			designer_guard guard{trial};
+			eq_guard guard{trial};
 			if (eq_design(trial, text, silent) == 0)
 				continue;
 			d = design_deviation(trial);
@@ -224,7 +211,7 @@ int run_design(const design_settings &s)
 	eq_state state;
 	if (eq_init(state, rate, length) == 0)
 		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
-	designer_guard guard{state};
+	eq_guard guard{state};
 	eq_output out{printer{s.report ? stdout : nullptr, ""}, printer{stderr, "firdesign: "}};
 	if (eq_design(state, text.c_str(), out) == 0)
 		return EX_DATAERR;

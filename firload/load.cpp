@@ -11,17 +11,6 @@
 #include <cstring>
 #include <vector>
 
-namespace
-{
-
-// Frees the designer on every way out of the load.
-struct designer_guard {
-	eq_state &state;
-	~designer_guard() { eq_free(state); }
-};
-
-} // namespace
-
 int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, fir_record &fir,
                 part_info_record &info)
 {
@@ -34,7 +23,7 @@ int load_filter(const run_settings &settings, unique_fd &device, int32_t rate, f
 		diag("Cannot set up filter designer\n");
 		return EX_SOFTWARE;
 	}
-	designer_guard guard{state};
+	eq_guard guard{state};
 
 	eq_design(state, "");
 

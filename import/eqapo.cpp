@@ -364,12 +364,8 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 	chain = eqapo_chain{};
 	int number = 0;
 	while (!text.empty()) {
-		size_t end = text.find('\n');
-		std::string_view line = text.substr(0, end);
-		text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+		std::string_view line = next_line(text);
 		number++;
-		if (!line.empty() && line.back() == '\r')
-			line.remove_suffix(1);
 		size_t colon = line.find(':');
 		if (colon == std::string_view::npos)
 			continue;

@@ -19,10 +19,8 @@ input_format detect_format(std::string_view text)
 {
 	bool data_seen = false;
 	while (!text.empty()) {
-		size_t end = text.find('\n');
-		std::string_view line = text.substr(0, end);
-		text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-		size_t first = line.find_first_not_of(" \t\r");
+		std::string_view line = next_line(text);
+		size_t first = line.find_first_not_of(" \t");
 		if (first == std::string_view::npos)
 			continue;
 		line.remove_prefix(first);

@@ -8,6 +8,18 @@
 
 enum class input_format { layout, eqapo, rew };
 
+// Takes the next line off the front of text, without its newline and
+// without the CR of a CRLF ending.
+inline std::string_view next_line(std::string_view &text)
+{
+	size_t end = text.find('\n');
+	std::string_view line = text.substr(0, end);
+	text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+	if (!line.empty() && line.back() == '\r')
+		line.remove_suffix(1);
+	return line;
+}
+
 // What a source file says, as far as the text shows: a REW measurement
 // header ('*' lines before the data), Equalizer APO Preamp, Filter or
 // GraphicEQ lines, or else a layout.

@@ -34,12 +34,8 @@ bool parse_db_curve(std::string_view text, size_t columns, db_curve &curve, impo
 	int number = 0;
 	bool header_allowed = true;
 	while (!text.empty()) {
-		size_t end = text.find('\n');
-		std::string line(text.substr(0, end));
-		text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+		std::string line(next_line(text));
 		number++;
-		if (!line.empty() && line.back() == '\r')
-			line.pop_back();
 		size_t first = line.find_first_not_of(" \t");
 		if (first == std::string::npos || line[first] == '*' || line[first] == '#')
 			continue;
