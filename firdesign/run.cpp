@@ -7,6 +7,7 @@
 #include "outputs.h"
 #include "plot.h"
 #include "response.h"
+#include "summary.h"
 
 #include <fcntl.h>
 #include <sysexits.h>
@@ -22,9 +23,6 @@
 
 namespace
 {
-
-// Longest filter the length advice tries.
-constexpr int32_t longest_advised = 1 << 20;
 
 // "firdesign: " and the message; returns status.
 __attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
@@ -56,86 +54,6 @@ int read_input(const char *path, std::string &text)
 	}
 	text.assign(bytes.data(), bytes.size() - 1); // without the closing NUL
 	return 0;
-}
-
-// The smallest power-of-two length from 2 to longest_advised whose design
-// of text stays within 1 dB of the request, or 0 when none does.
-int32_t length_within_1db(const char *text, double rate, const eq_state &designed,
-                          const deviation &current)
-{
-	eq_output silent{};
-	for (int32_t n = 2; n <= longest_advised; n *= 2) {
-		deviation d;
-		if (n == designed.length) {
-			d = current;
-		} else {
-			eq_state trial;
-			if (eq_init(trial, rate, n) == 0)
-				return 0;
-			eq_guard guard{trial};
-			if (eq_design(trial, text, silent) == 0)
-				continue;
-			d = design_deviation(trial);
-		}
-		if (d.any && std::fabs(d.db) <= 1.0)
-			return n;
-	}
-	return 0;
-}
-
-__attribute__((format(printf, 2, 3))) void append(std::string &out, const char *format, ...)
-{
-	char line[256];
-	va_list ap;
-	va_start(ap, format);
-	std::vsnprintf(line, sizeof line, format, ap);
-	va_end(ap);
-	out += line;
-}
-
-std::string summary(const eq_state &state, const response &r, const char *text, bool imported)
-{
-	std::string out;
-	int32_t n = state.length;
-	int32_t delay = n % 2 == 0 ? n / 2 : (n - 1) / 2;
-	double sum = 0;
-	for (int32_t i = 0; i < n; i++)
-		sum += std::fabs(state.time[i]);
-	peak top = peak_gain(r);
-	deviation dev = largest_deviation(r, state.rate);
-
-	append(out, "rate: %.0f Hz\n", state.rate);
-	append(out, "length: %d taps\n", n);
-	append(out, "latency: %d samples, %.3f ms\n", delay, (delay * 1000.0) / state.rate);
-	append(out, "bin spacing: %.3f Hz\n", state.rate / n);
-	append(out, "peak gain: %.2f dB at %.1f Hz\n", top.db, top.freq);
-	if (dev.any)
-		append(out, "largest deviation: %.2f dB at %.1f Hz\n", dev.db, dev.freq);
-	else
-		out += "largest deviation: none\n";
-	append(out, "sum of |taps|: %.4f\n", sum);
-
-	if (dev.any && !(std::fabs(dev.db) <= 1.0)) {
-		int32_t enough = length_within_1db(text, state.rate, state, dev);
-		if (enough > 0)
-			append(out,
-			       "advice: %d taps would bring the largest deviation within 1 dB\n",
-			       enough);
-		else
-			append(out,
-			       "advice: no length up to %d taps brings the largest deviation "
-			       "within 1 dB\n",
-			       longest_advised);
-		if (imported)
-			append(out,
-			       "advice: the source's detail near %.1f Hz is finer than %d taps can "
-			       "follow (bins every %.3f Hz)\n",
-			       dev.freq, n, state.rate / n);
-	}
-	// Below a hundredth of a dB the advice would read "0.00 dB".
-	if (top.db >= 0.005)
-		append(out, "advice: lower the source by %.2f dB to avoid clipping\n", top.db);
-	return out;
 }
 
 // One output file: its path, its staging, and what to report on failure.
@@ -253,7 +171,8 @@ int run_design(const design_settings &s)
 		any_stdout = any_stdout || (o->path != nullptr && std::strcmp(o->path, "-") == 0);
 	std::string said;
 	if (!s.quiet && !s.report && !any_stdout)
-		said = summary(state, r, text.c_str(), format != input_format::layout);
+		said = summary_text(
+		        summarize(state, r, text.c_str(), format != input_format::layout));
 
 	for (output *o : all)
 		if (o->path != nullptr)

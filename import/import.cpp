@@ -53,8 +53,11 @@ bool format_named(std::string_view name, input_format &format)
 }
 
 bool import_layout(std::string_view text, input_format format, double rate,
-                   const correction_options &options, std::string &layout, import_error &err)
+                   const correction_options &options, std::string &layout, import_error &err,
+                   import_report *report)
 {
+	if (report != nullptr)
+		*report = import_report{};
 	std::vector<double> freq = fit_grid(rate), gain;
 	gain.reserve(freq.size());
 	if (format == input_format::eqapo) {

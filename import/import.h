@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum class input_format { layout, eqapo, rew };
 
@@ -45,7 +46,20 @@ struct import_error {
 	std::string what;
 };
 
+// What an import took from its source besides the layout, for the user.
+struct import_report {
+	// "source: ..." first (what was taken), then one note a source line
+	// that was ignored: "line N: ignored: why".
+	std::vector<std::string> notes;
+	// A measurement's curves at the importer's own points (rising
+	// frequencies): the smoothed measurement and the target, in dB. Empty
+	// for other sources.
+	std::vector<double> curve_hz, measured_db, target_db;
+};
+
 // Turns the source text into a layout for rate Hz. false with err set when
 // the source is refused or the layout cannot be kept within its limits.
+// report, when given, receives what the import took and ignored.
 bool import_layout(std::string_view text, input_format format, double rate,
-                   const correction_options &options, std::string &layout, import_error &err);
+                   const correction_options &options, std::string &layout, import_error &err,
+                   import_report *report = nullptr);
