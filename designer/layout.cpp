@@ -33,6 +33,25 @@ read_result read_layout(int input, std::vector<char> &buffer, size_t limit)
 	return read_result::ok;
 }
 
+namespace
+{
+
+// The line of text that holds the breakpoint starting at or after pos.
+int line_at(const char *text, const char *pos)
+{
+	while (*pos == ' ' || *pos == '\t' || *pos == '\n' || *pos == '\r' || *pos == '\v' ||
+	       *pos == '\f')
+		pos++;
+	if (*pos == '\0' && pos > text)
+		pos--; // only white space left: the last line
+	int line = 1;
+	for (const char *p = text; p < pos; p++)
+		line += *p == '\n';
+	return line;
+}
+
+} // namespace
+
 eq_output eq_diag_output()
 {
 	return eq_output{diag_printer(), diag_printer()};
@@ -73,10 +92,14 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 				if (*pos != '\0') {
 					int used = 0;
 					if (std::sscanf(pos, "%lf %lf %n", &f1, &g1, &used) != 2) {
+						if (out.error_line != nullptr)
+							*out.error_line = line_at(text, pos);
 						print(out.errors, "Parse error.\n");
 						return 0;
 					}
 					if (f0 > f1) {
+						if (out.error_line != nullptr)
+							*out.error_line = line_at(text, pos);
 						print(out.errors, "Parse error: Nonincreasing "
 						                  "sequence of frequencies.\n");
 						return 0;

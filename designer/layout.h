@@ -37,6 +37,10 @@ struct eq_segment {
 struct eq_output {
 	printer report;
 	printer errors;
+	// When given, a parse failure stores here the 1-based line of the text
+	// where the breakpoint that failed starts (the last line when only
+	// white space was left).
+	int *error_line = nullptr;
 };
 
 // Both to diag (standard error, silenced by -q).
