@@ -2,7 +2,7 @@
 // Equalizer APO reads them, and the magnitude of the chain they describe.
 #pragma once
 
-#include "import.h"
+#include "text.h"
 
 #include <string_view>
 #include <utility>

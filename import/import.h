@@ -3,23 +3,14 @@
 // measurements, which become a room or speaker correction.
 #pragma once
 
+#include "rew.h"
+#include "text.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum class input_format { layout, eqapo, rew };
-
-// Takes the next line off the front of text, without its newline and
-// without the CR of a CRLF ending.
-inline std::string_view next_line(std::string_view &text)
-{
-	size_t end = text.find('\n');
-	std::string_view line = text.substr(0, end);
-	text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-	if (!line.empty() && line.back() == '\r')
-		line.remove_suffix(1);
-	return line;
-}
 
 // What a source file says, as far as the text shows: a REW measurement
 // header ('*' lines before the data), Equalizer APO Preamp, Filter or
@@ -28,23 +19,6 @@ input_format detect_format(std::string_view text);
 
 // Parses "layout", "eqapo" or "rew"; false for anything else.
 bool format_named(std::string_view name, input_format &format);
-
-// How a measurement becomes a correction.
-struct correction_options {
-	double smooth = 6;                  // 1/N-octave smoothing; 0: none
-	std::string target;                 // text of the target curve; empty: flat
-	std::string target_name;            // its file name, for messages
-	double low = 20, high = 20000;      // Hz: where the correction applies
-	double max_boost = 3, max_cut = 12; // dB
-};
-
-// What is wrong, where: printed as "FILE:LINE: what". file is empty for
-// the source itself; line is 0 where no one line is at fault.
-struct import_error {
-	std::string file;
-	int line = 0;
-	std::string what;
-};
 
 // What an import took from its source besides the layout, for the user.
 struct import_report {

@@ -2,10 +2,20 @@
 // brings a smoothed measurement to a target.
 #pragma once
 
-#include "import.h"
+#include "text.h"
 
+#include <string>
 #include <string_view>
 #include <vector>
+
+// How a measurement becomes a correction.
+struct correction_options {
+	double smooth = 6;                  // 1/N-octave smoothing; 0: none
+	std::string target;                 // text of the target curve; empty: flat
+	std::string target_name;            // its file name, for messages
+	double low = 20, high = 20000;      // Hz: where the correction applies
+	double max_boost = 3, max_cut = 12; // dB
+};
 
 // Points of a curve in dB, read as linear in dB over log frequency between
 // them and held flat beyond its ends.
