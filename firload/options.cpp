@@ -102,5 +102,12 @@ int parse_options(int argc, char **argv, run_settings &settings)
 			return EX_USAGE;
 		}
 	}
+	// The layout comes from -f or standard input only: an operand would
+	// otherwise be passed over while something else is loaded.
+	if (optind < argc) {
+		diag("Unexpected operand %s: give the layout file with -f\n", argv[optind]);
+		print_usage();
+		return EX_USAGE;
+	}
 	return 0;
 }

@@ -143,6 +143,10 @@ const cli_case cli_cases[] = {
 	 "2", "-c", "1", "-o"}, {}, 0, "", disable_journal("tx_loop", 0, 1, false)},
 	{"LongFileWithEquals", {"--device", dev, "--file=/etc/passwd", "--off", "--channels", "1"},
 	 {}, 0, "", disable_journal("tx_dev", 0, 1, false)},
+	// An operand is never designed in place of the file it names.
+	{"OperandRefused", {"-d", dev, "examples/bass-boost.eq"}, {}, 64, usage_after(
+	 "Unexpected operand examples/bass-boost.eq: give the layout file with -f\n"), {}},
+	{"OperandAfterOptionsQuiet", {"-q", "-d", dev, "-o", "--", "x"}, {}, 64, "", {}},
 	{"LongFileNextWord", {"--device=" + dev, "--file", "/nonexistent/x", "--off"}, {}, 64,
 	 usage_after("Cannot open specified file\n"), {}},
 };
