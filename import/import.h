@@ -1,6 +1,7 @@
 // The EQ files people already have, turned into firload layouts: Equalizer
-// APO configurations (AutoEq's and REW's exports among them) and REW
-// measurements, which become a room or speaker correction.
+// APO configurations (AutoEq's and REW's exports among them), REW
+// measurements, which become a room or speaker correction, and curves of
+// frequency and dB typed by hand.
 #pragma once
 
 #include "rew.h"
@@ -10,14 +11,15 @@
 #include <string_view>
 #include <vector>
 
-enum class input_format { layout, eqapo, rew };
+enum class input_format { layout, eqapo, rew, db };
 
 // What a source file says, as far as the text shows: a REW measurement
 // header ('*' lines before the data), Equalizer APO Preamp, Filter or
-// GraphicEQ lines, or else a layout.
+// GraphicEQ lines, or else a layout. A curve in dB looks like a layout and
+// is never recognised: it must be named.
 input_format detect_format(std::string_view text);
 
-// Parses "layout", "eqapo" or "rew"; false for anything else.
+// Parses "layout", "eqapo", "rew" or "db"; false for anything else.
 bool format_named(std::string_view name, input_format &format);
 
 // What an import took from its source besides the layout, for the user.
@@ -32,8 +34,10 @@ struct import_report {
 };
 
 // Turns the source text into a layout for rate Hz. false with err set when
-// the source is refused or the layout cannot be kept within its limits.
-// report, when given, receives what the import took and ignored.
+// the source is refused or the layout cannot be kept within its limits;
+// layout is then left as it was. report, when given, receives what the
+// import took and ignored. A leading UTF-8 byte-order mark is passed over,
+// in the source and in the target; UTF-16 and UTF-32 are refused.
 bool import_layout(std::string_view text, input_format format, double rate,
                    const correction_options &options, std::string &layout, import_error &err,
                    import_report *report = nullptr);

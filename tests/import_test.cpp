@@ -68,6 +68,29 @@ double cookbook(const std::string &type, double f0, double g, double q, double f
 	              2 * (a - 1 - (a + 1) * c), a + 1 - (a - 1) * c - r, f);
 }
 
+// The points of a layout, and its gain at f as firload reads it: flat
+// below the first point, linear in Hz between points.
+std::vector<std::pair<double, double>> points_of(const std::string &layout)
+{
+	std::vector<std::pair<double, double>> points;
+	std::istringstream in(layout);
+	for (double f, g; in >> f >> g;)
+		points.emplace_back(f, g);
+	return points;
+}
+
+double layout_gain(const std::vector<std::pair<double, double>> &p, double f)
+{
+	if (f <= p.front().first)
+		return p.front().second;
+	for (size_t i = 1; i < p.size(); i++)
+		if (f <= p[i].first)
+			return p[i - 1].second +
+			       (p[i].second - p[i - 1].second) *
+			               ((f - p[i - 1].first) / (p[i].first - p[i - 1].first));
+	return p.back().second;
+}
+
 // Q of the slope form: 1/Q^2 = (A + 1/A)(1/S - 1) + 2.
 double slope_q(double g, double s)
 {
@@ -212,7 +235,9 @@ TEST(Rew, CorrectionWorkedByHand)
 		double want = std::clamp(75 - (70 + 10 * std::log10(f / 20) / 3), -12.0, 3.0);
 		EXPECT_NEAR(at(f), want, 0.12) << f;
 	}
-	EXPECT_NEAR(at(10), 0, 1e-6); // over a third of an octave below the range: faded out
+	// An octave below the range the correction has faded out; below 20 Hz
+	// the layout follows it within 1 dB.
+	EXPECT_NEAR(at(10), 0, 1.0);
 }
 
 // Every example converts within 0.1 dB of its source on a grid of 3072
@@ -260,5 +285,103 @@ TEST(Fit, ExamplesWithinTolerance)
 		}
 		std::printf("%s: %zu breakpoints, %zu bytes, largest error %.4f dB\n", name,
 		            points.size(), layout.size(), worst_db);
+	}
+}
+
+// Refused with the line at fault: GraphicEQ entries that are not exactly
+// two numbers, lines ended by a lone CR, and curves above +60 dB.
+TEST(Import, RefusalsWithTheirLine)
+{
+	struct row {
+		const char *text;
+		input_format format;
+		int line;
+		const char *what;
+	} rows[] = {
+	        {"GraphicEQ: 20 nan; 1000 nan; 20000 nan", input_format::eqapo, 1, "entry 1"},
+	        {"GraphicEQ: 20 0; 1000 -3; 20000", input_format::eqapo, 1, "entry 3"},
+	        {"GraphicEQ: 20 - 6", input_format::eqapo, 1, "entry 1 ('20 - 6')"},
+	        {"GraphicEQ: 20 0; 1000 -3 4", input_format::eqapo, 1, "entry 2"},
+	        {"GraphicEQ: 20 0;; 1000 -3", input_format::eqapo, 1, "entry 2"},
+	        {"Preamp: -3 dB\rGraphicEQ: 20 0; 0x10 1\rFilter: ON PK", input_format::eqapo, 2,
+	         "entry 2"},
+	        {"Preamp: 1 dB\r\n\rFilter: ON XX Fc 100 Hz", input_format::eqapo, 3, "'XX'"},
+	        {"GraphicEQ: 20 0; 1000 70; 20000 0", input_format::eqapo, 1, "above the +60 dB"},
+	        {"Preamp: 30 dB\rFilter: ON PK Fc 1000 Hz Gain 40 dB Q 1", input_format::eqapo, 2,
+	         "rises to +70.0 dB"},
+	        {"Filter: ON PK Fc 100 Hz Gain 25 dB Q 1\nPreamp: 36 dB", input_format::eqapo, 2,
+	         "above the +60 dB"},
+	        {"# x\n100 0\n1000 61\n", input_format::db, 3, "above the +60 dB"},
+	        {"100 0\r1000\r", input_format::db, 2, "frequency in Hz and a gain in dB"},
+	        {"100 0\n50 1\n", input_format::db, 2, "must rise"},
+	        {"\xff\xfeP\0r\0", input_format::eqapo, 0, "UTF-16"},
+	};
+	for (const row &r : rows) {
+		std::string layout = "untouched";
+		import_error err;
+		EXPECT_FALSE(import_layout(r.text, r.format, rate, {}, layout, err)) << r.text;
+		EXPECT_EQ(err.line, r.line) << r.text;
+		EXPECT_NE(err.what.find(r.what), std::string::npos) << r.text << ": " << err.what;
+		EXPECT_EQ(layout, "untouched") << r.text;
+	}
+}
+
+// Between its breakpoints, on a grid far denser than the fit's own, the
+// layout stays within 0.1 dB (0.003 below -30 dB) from 20 Hz to
+// min(20 kHz, R/2), and within 1 dB (0.01) from DC to 20 Hz: steep notches,
+// high-pass filters that must still block DC, filters next to R/2.
+TEST(Fit, DenseGridAndDc)
+{
+	std::ifstream file(std::string(FIRLOAD_EXAMPLES) + "/rew-notch.txt");
+	std::ostringstream all;
+	all << file.rdbuf();
+	struct row {
+		std::string text;
+		double rate;
+	} rows[] = {
+	        {all.str(), 48000},
+	        {all.str(), 44100},
+	        {"Filter: ON BP Fc 1000 Hz Q 0.7\nFilter: ON NO Fc 1000 Hz Q 8", 48000},
+	        {"Filter: ON HP Fc 20 Hz", 48000},
+	        {"Filter: ON HP Fc 30 Hz\nFilter: ON HP Fc 30 Hz", 96000},
+	        {"Filter: ON HP Fc 3 Hz Q 2", 48000},
+	        {"Filter: ON PK Fc 1005 Hz Gain -15 dB Q 60", 48000},
+	        {"Filter: ON HP Fc 23999 Hz", 48000},
+	        {"Filter: ON NO Fc 23999 Hz", 48000},
+	        {"Filter: ON HSC Fc 23999.9 Hz Gain 6 dB", 48000},
+	        {"Filter: ON NO Fc 15999 Hz", 32000},
+	};
+	for (const row &r : rows) {
+		std::string layout;
+		import_error err;
+		ASSERT_TRUE(import_layout(r.text, input_format::eqapo, r.rate, {}, layout, err))
+		        << r.text << ": " << err.what;
+		eqapo_chain chain;
+		ASSERT_TRUE(parse_eqapo(r.text, r.rate, chain, err));
+		auto points = points_of(layout);
+		ASSERT_FALSE(points.empty());
+		int failures = 0;
+		double top = std::min(20000.0, r.rate / 2);
+		for (double f = 20; f <= top && failures < 5; f *= std::exp2(1.0 / 8192)) {
+			double want = eqapo_gain(chain, f, r.rate);
+			bool ok = within_tolerance(layout_gain(points, f), want);
+			failures += !ok;
+			EXPECT_TRUE(ok)
+			        << r.text << " at " << f << " Hz: " << db(layout_gain(points, f))
+			        << " dB for " << db(want);
+		}
+		for (double f : {0.0, 0.5, 2.0, 5.0, 12.0, 19.0}) {
+			double want = eqapo_gain(chain, f, r.rate), got = layout_gain(points, f);
+			if (db(want) >= -30)
+				EXPECT_NEAR(db(got), db(want), 1.0) << r.text << " at " << f;
+			else
+				EXPECT_NEAR(got, want, 0.01) << r.text << " at " << f;
+		}
+		for (double f = top; f <= r.rate / 2; f += 0.5)
+			EXPECT_TRUE(std::isfinite(eqapo_gain(chain, f, r.rate)))
+			        << r.text << " at " << f;
+		EXPECT_TRUE(within(layout_gain(points, r.rate / 2),
+		                   eqapo_gain(chain, r.rate / 2, r.rate), {1, 0.03}))
+		        << r.text;
 	}
 }
