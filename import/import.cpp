@@ -46,6 +46,14 @@ std::string hz(double f)
 	return text;
 }
 
+// "1001 Hz": as given.
+std::string exact_hz(double f)
+{
+	char text[48];
+	std::snprintf(text, sizeof text, "%g Hz", f);
+	return text;
+}
+
 std::string points(size_t n)
 {
 	return grouped(n) + (n == 1 ? " point" : " points");
@@ -184,7 +192,7 @@ bool import_layout(std::string_view text, input_format format, double rate,
 			                    ") has no data within the range " + range);
 		if (correction_points(low, high) < 2)
 			return fail(err, 0,
-			            "the range " + hz(low) + " to " + hz(high) +
+			            "the range " + exact_hz(low) + " to " + exact_hz(high) +
 			                    (low > options.low || high < options.high
 			                             ? " where the measurement has data"
 			                             : "") +
