@@ -385,3 +385,112 @@ TEST(Fit, DenseGridAndDc)
 		        << r.text;
 	}
 }
+
+// Next to half the rate, where the magnitude's usual form cancels to
+// nothing, it still matches the cookbook filter evaluated directly.
+TEST(Eqapo, MagnitudeNearHalfTheRate)
+{
+	struct row {
+		const char *line, *type;
+		double f0, g, q, f;
+	} rows[] = {
+	        {"Filter: ON HP Fc 23999 Hz", "HP", 23999, 0, 0.7071, 24000},
+	        {"Filter: ON HP Fc 23999 Hz", "HP", 23999, 0, 0.7071, 23990},
+	        {"Filter: ON NO Fc 23999 Hz", "NO", 23999, 0, 30, 24000},
+	        {"Filter: ON HSC Fc 23999.9 Hz Gain 6 dB Q 0.7", "HSC", 23999.9, 6, 0.7, 24000},
+	        {"Filter: ON PK Fc 20000 Hz Gain -9 dB Q 3", "PK", 20000, -9, 3, 23500},
+	};
+	for (const row &r : rows) {
+		double want = cookbook(r.type, r.f0, r.g, r.q, r.f);
+		EXPECT_NEAR(gain_of(r.line, r.f), want, 1e-6 * want) << r.line << " at " << r.f;
+	}
+}
+
+// A measurement's correction: where it applies, what is refused, and the
+// rows read as they are meant.
+TEST(Rew, RangesTargetsAndRows)
+{
+	const std::string rising = "* m\n200 70\n2000 80\n";
+	struct row {
+		std::string measured, target, target_name;
+		double low, high;
+		const char *what; // refusal; null when accepted
+		double at_hz, want_db;
+	} rows[] = {
+	        {rising, "", "", 1000, 1001, "too narrow for the correction's grid", 0, 0},
+	        {rising, "", "empty.txt", 20, 20000, "no row of frequency and dB", 0, 0},
+	        {rising, "", "", 5000, 9000, "no data within the range", 0, 0},
+	        {rising, "\xff\xfe\x32\0", "u16.txt", 20, 20000, "UTF-16", 0, 0},
+	        {rising, "", "", 20, 20000, nullptr, 50, 0},    // two octaves below its data
+	        {rising, "", "", 20, 20000, nullptr, 8000, 0},  // two octaves above
+	        {rising, "", "", 20, 20000, nullptr, 632.5, 0}, // its middle is the mean
+	        {rising, "x y z\n20 0 0\n20000 0 9\n", "t.txt", 20, 20000, nullptr, 632.5, 0},
+	        {"\xef\xbb\xbf" + rising, "", "", 20, 20000, nullptr, 632.5, 0},
+	        {"* m\n200;70\n632,5;75\n2000;80\n", "", "", 20, 20000, nullptr, 632.5, 0},
+	};
+	for (const row &r : rows) {
+		correction_options o;
+		o.smooth = 0;
+		o.target = r.target;
+		o.target_name = r.target_name;
+		o.low = r.low;
+		o.high = r.high;
+		std::string layout;
+		import_error err;
+		bool ok = import_layout(r.measured, input_format::rew, rate, o, layout, err);
+		EXPECT_EQ(ok, r.what == nullptr) << r.measured << r.target << ": " << err.what;
+		if (!ok) {
+			EXPECT_NE(err.what.find(r.what ? r.what : "?"), std::string::npos)
+			        << err.what;
+			EXPECT_EQ(err.file, r.target_name);
+			continue;
+		}
+		EXPECT_NEAR(db(layout_gain(points_of(layout), r.at_hz)), r.want_db, 0.1)
+		        << r.measured << " at " << r.at_hz;
+	}
+}
+
+// What an import says it took and passed over.
+TEST(Import, Notes)
+{
+	struct row {
+		const char *text;
+		input_format format;
+		std::vector<std::string> notes;
+	} rows[] = {
+	        {"Preamp: -6.1 dB\nFilter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\r\rFilter 2: OFF PK\n"
+	         "Dated: x\nFilter 3: ON None\nFilter 4: ON None\nRoom EQ\n\nAverages",
+	         input_format::eqapo,
+	         {"source: Equalizer APO, preamp -6.1 dB, 1 filter",
+	          "line 4: ignored: the filter is OFF", "line 5: ignored: unknown key 'Dated'",
+	          "lines 6-7: ignored: an empty filter slot (None)",
+	          "lines 8-10: ignored: no key"}},
+	        {"GraphicEQ: 19900 -2; 20 1; 1000 0;",
+	         input_format::eqapo,
+	         {"source: GraphicEQ, 3 points, 20.0 Hz to 19.9 kHz"}},
+	        {"* a\n* b\n\n* c\nFreq,SPL\n20,70\n1000,72\n20000,71\n",
+	         input_format::rew,
+	         {"source: REW measurement, 3 points, 20.0 Hz to 20.0 kHz, smoothing 1/6, flat "
+	          "target, range 20.0 Hz to 20.0 kHz",
+	          "lines 1-4: ignored: a header line", "line 5: ignored: column names"}},
+	        {"# room\n# curve\n20 3\n1000 0 # flat\n",
+	         input_format::db,
+	         {"source: curve in dB, 2 points, 20.0 Hz to 1.0 kHz",
+	          "lines 1-2: ignored: a comment"}},
+	};
+	for (const row &r : rows) {
+		std::string layout;
+		import_error err;
+		import_report report;
+		ASSERT_TRUE(import_layout(r.text, r.format, rate, {}, layout, err, &report))
+		        << r.text << ": " << err.what;
+		EXPECT_EQ(report.notes, r.notes) << r.text;
+		bool measured = r.format == input_format::rew;
+		EXPECT_EQ(report.curve_hz.empty(), !measured);
+		EXPECT_EQ(report.measured_db.size(), report.curve_hz.size());
+		EXPECT_TRUE(std::is_sorted(report.curve_hz.begin(), report.curve_hz.end()));
+		if (measured) {
+			EXPECT_NEAR(report.target_db[report.target_db.size() / 2], 71, 0.5);
+		}
+	}
+}
