@@ -173,7 +173,7 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 				if (first_bad < 0)
 					first_bad = f;
 				for (int j = 1; j < subdivisions; j++) {
-					double x = round_trip(lo + (hi - lo) * j / subdivisions, 6);
+					double x = round_trip(lo + (hi - lo) * j / subdivisions, 9);
 					if (x > lo && x < hi)
 						added.push_back(x);
 				}
@@ -200,7 +200,7 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 		if (first_bad < 0) {
 			char line[96];
 			for (size_t i : chosen) {
-				std::snprintf(line, sizeof line, "%.6g %.9g\n", freq[i], g[i]);
+				std::snprintf(line, sizeof line, "%.9g %.9g\n", freq[i], g[i]);
 				result.layout += line;
 				if (result.layout.size() > max_bytes) {
 					result.layout.clear();
@@ -211,7 +211,7 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 			return result;
 		}
 		if (added.empty())
-			break; // the grid is as fine as six digits state
+			break; // the grid is as fine as nine digits state
 		freq.insert(freq.end(), added.begin(), added.end());
 		std::sort(freq.begin(), freq.end());
 		freq.erase(std::unique(freq.begin(), freq.end()), freq.end());

@@ -56,8 +56,8 @@ struct fit_result {
 };
 
 // The layout of breakpoints that follows gain (the source's linear gain at
-// f Hz, f from 0 to rate/2), gains written to nine significant digits. The
-// fit holds half the tolerance at its grid points; the result is checked on
-// a grid ten times denser, and the fit's grid is refined where that check
-// fails, until it holds.
+// f Hz, f from 0 to rate/2), frequencies and gains written to nine
+// significant digits at most. The fit holds half the tolerance at its grid
+// points; the result is checked on a grid ten times denser, and the fit's
+// grid is refined where that check fails, until it holds.
 fit_result fit_curve(const std::function<double(double)> &gain, double rate, size_t max_bytes);
