@@ -100,7 +100,7 @@ input_format detect_format(std::string_view text)
 {
 	std::string why;
 	if (!plain_text(text, why))
-		return input_format::layout; // refused by whoever reads it
+		return input_format::eqapo; // whose reader refuses it, saying why
 	bool data_seen = false;
 	while (!text.empty()) {
 		std::string_view line = next_line(text);

@@ -494,3 +494,23 @@ TEST(Import, Notes)
 		}
 	}
 }
+
+// A byte-order mark hides no key from the recognition; UTF-16 goes to a
+// reader that refuses it with a reason.
+TEST(Import, RecognisesPastAByteOrderMark)
+{
+	struct row {
+		std::string text;
+		input_format format;
+	} rows[] = {
+	        {"\xef\xbb\xbfGraphicEQ: 20 1; 1000 0", input_format::eqapo},
+	        {"\xef\xbb\xbfPreamp: -3 dB\r\n", input_format::eqapo},
+	        {"\xef\xbb\xbf* REW\n20 70\n", input_format::rew},
+	        {"\xef\xbb\xbf"
+	         "100 1\n",
+	         input_format::layout},
+	        {std::string("\xff\xfeP\0r\0", 6), input_format::eqapo},
+	};
+	for (const row &r : rows)
+		EXPECT_EQ(detect_format(r.text), r.format) << r.text;
+}
