@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace
@@ -79,9 +80,12 @@ const std::string_view refused_keys[] = {"Include", "Channel", "Device",      "S
                                          "Copy",    "Delay",   "Convolution", "If",
                                          "ElseIf",  "Else",    "EndIf",       "Eval"};
 
+// Not given: Fc and Gain have no default.
+constexpr double unset = std::numeric_limits<double>::quiet_NaN();
+
 struct filter_line {
 	const type_row *type = nullptr;
-	double fc = NAN, gain = NAN, q = 0, bw = 0, slope = 0;
+	double fc = unset, gain = unset, q = 0, bw = 0, slope = 0;
 };
 
 // The unit after a number, possibly split by blanks ("100H z"): what was
