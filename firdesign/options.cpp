@@ -17,7 +17,7 @@ void print_design_usage(FILE *to, bool full)
 	std::fputs(
 	        "usage: firdesign [-r rate] [-n length] [-d device [-w what] [-p part]]\n"
 	        "                 [-P plot] [-R response] [-T taps] [-L layout] [--report] [-q]\n"
-	        "                 [-i layout|eqapo|rew] [--smooth N] [--target file]\n"
+	        "                 [-i layout|eqapo|rew|db] [--smooth N] [--target file]\n"
 	        "                 [--range lo:hi] [--max-boost dB] [--max-cut dB] [file]\n",
 	        to);
 	if (!full)
@@ -32,8 +32,9 @@ void print_design_usage(FILE *to, bool full)
 	           "  -T, --taps FILE      taps: .txt, .f64, .f32 or .wav\n"
 	           "  -L, --layout FILE    the layout designed from\n"
 	           "      --report         firload's report and listing instead of the summary\n"
-	           "  -i, --input FORMAT   layout, eqapo (Equalizer APO, AutoEq) or rew (REW\n"
-	           "                       measurement); default: recognised from the content\n"
+	           "  -i, --input FORMAT   layout, eqapo (Equalizer APO, AutoEq), rew (REW\n"
+	           "                       measurement) or db (Hz and dB pairs); default:\n"
+	           "                       recognised from the content (db never is)\n"
 	           "      --smooth N       rew: 1/N-octave smoothing (default 6; 0: none)\n"
 	           "      --target FILE    rew: target curve, Hz and dB (default flat)\n"
 	           "      --range LO:HI    rew: where to correct, Hz (default 20:20000)\n"
@@ -178,7 +179,7 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 		case opt_report: s.report = true; break;
 		case 'i':
 			if (!format_named(optarg, s.format))
-				return refuse("input format must be layout, eqapo or rew: ",
+				return refuse("input format must be layout, eqapo, rew or db: ",
 				              optarg);
 			s.format_given = true;
 			break;

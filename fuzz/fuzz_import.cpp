@@ -1,8 +1,7 @@
 // libFuzzer target: the importers on arbitrary text. The first byte picks
-// the format (Equalizer APO or REW measurement) and the rate; the rest is
-// the source. Either a layout within firload's limit that firload's reader
-// accepts, or a refusal that says what is wrong and, where one line is at
-// fault, which.
+// the format (Equalizer APO, REW measurement or a curve in dB), the rate and
+// the smoothing; the rest is the source. Either a layout within firload's limit that firload's
+// reader accepts, or a refusal that says what is wrong and, where one line is at fault, which.
 #include "import.h"
 #include "layout.h"
 
@@ -16,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	if (size < 1)
 		return 0;
-	input_format format = data[0] & 1 ? input_format::rew : input_format::eqapo;
+	input_format format = data[0] & 0x80 ? input_format::db
+	                      : data[0] & 1  ? input_format::rew
+	                                     : input_format::eqapo;
 	static const double rates[] = {8000, 44100, 48000, 96000, 192000, 22050, 32000, 16000};
 	double rate = rates[(data[0] >> 1) & 7];
 	std::string text(reinterpret_cast<const char *>(data + 1), size - 1);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 namespace
@@ -79,9 +80,12 @@ const std::string_view refused_keys[] = {"Include", "Channel", "Device",      "S
                                          "Copy",    "Delay",   "Convolution", "If",
                                          "ElseIf",  "Else",    "EndIf",       "Eval"};
 
+// Not given: Fc and Gain have no default.
+constexpr double unset = std::numeric_limits<double>::quiet_NaN();
+
 struct filter_line {
 	const type_row *type = nullptr;
-	double fc = NAN, gain = NAN, q = 0, bw = 0, slope = 0;
+	double fc = unset, gain = unset, q = 0, bw = 0, slope = 0;
 };
 
 // The unit after a number, possibly split by blanks ("100H z"): what was
@@ -257,18 +261,25 @@ bool design(const filter_line &f, double rate, std::vector<biquad> &out, import_
 	return true;
 }
 
-bool read_filter(std::string value, double rate, eqapo_chain &chain, import_error &err)
+// Reads one Filter value; a filter that is off or an empty slot sets
+// skipped instead of adding anything.
+bool read_filter(std::string value, double rate, eqapo_chain &chain, import_error &err,
+                 std::string &skipped)
 {
 	std::replace(value.begin(), value.end(), ',', '.');
 	std::vector<std::string> w = words(value);
 	if (w.empty() || (w[0] != "ON" && w[0] != "OFF"))
 		return fail(err, "a filter starts with ON or OFF");
-	if (w[0] == "OFF")
+	if (w[0] == "OFF") {
+		skipped = "the filter is OFF";
 		return true;
+	}
 	if (w.size() < 2)
 		return fail(err, "the filter has no type");
-	if (w[1] == "None")
+	if (w[1] == "None") {
+		skipped = "an empty filter slot (None)";
 		return true;
+	}
 	if (w[1] == "IIR")
 		return fail(err, "IIR filters are not supported: their coefficients hold for one "
 		                 "rate only");
@@ -278,7 +289,11 @@ bool read_filter(std::string value, double rate, eqapo_chain &chain, import_erro
 			f.type = &t;
 	if (f.type == nullptr)
 		return fail(err, "unknown filter type '" + w[1] + "'");
-	return read_fields(w, 2, f, err) && design(f, rate, chain.filters, err);
+	if (!read_fields(w, 2, f, err) || !design(f, rate, chain.filters, err))
+		return false;
+	chain.filters_on++;
+	chain.filter_lines.resize(chain.filters.size(), err.line);
+	return true;
 }
 
 bool read_preamp(std::string value, eqapo_chain &chain, import_error &err)
@@ -294,40 +309,48 @@ bool read_preamp(std::string value, eqapo_chain &chain, import_error &err)
 	if (!std::isfinite(db))
 		return fail(err, "Preamp is not a finite number");
 	chain.preamp_db += db;
+	chain.preamps.emplace_back(err.line, db);
 	return true;
 }
 
-bool read_graphic(std::string value, eqapo_chain &chain, import_error &err)
+// Each ';'-separated entry is a frequency and a gain in dB, two numbers
+// and nothing else; a ';' may end the list. An empty list sets skipped.
+bool read_graphic(std::string value, eqapo_chain &chain, import_error &err, std::string &skipped)
 {
 	if (value.find('.') == std::string::npos)
 		std::replace(value.begin(), value.end(), ',', '.');
-	std::vector<double> numbers;
-	const char *p = value.c_str();
-	while (*p != '\0') {
-		if ((*p >= '0' && *p <= '9') || *p == '-' || *p == '+' || *p == '.') {
-			char *end = nullptr;
-			double v = std::strtod(p, &end);
-			if (end > p) {
-				numbers.push_back(v);
-				p = end;
-				continue;
-			}
-		}
-		p++;
+	std::vector<std::string_view> items;
+	for (std::string_view rest = value;;) {
+		size_t semicolon = rest.find(';');
+		items.push_back(trim(rest.substr(0, semicolon)));
+		if (semicolon == std::string_view::npos)
+			break;
+		rest.remove_prefix(semicolon + 1);
 	}
+	if (items.size() > 1 && items.back().empty())
+		items.pop_back(); // a ';' may end the list
 	std::vector<std::pair<double, double>> nodes;
-	for (size_t i = 0; i + 1 < numbers.size(); i += 2) {
-		if (!std::isfinite(numbers[i]) || !std::isfinite(numbers[i + 1]))
-			return fail(err, "GraphicEQ holds a number that is not finite");
-		if (!(numbers[i] > 0))
-			return fail(err,
-			            "GraphicEQ frequency " + show(numbers[i]) + " is not above 0");
-		nodes.emplace_back(numbers[i], numbers[i + 1]);
+	for (size_t i = 0; i < items.size(); i++) {
+		if (items.size() == 1 && items[i].empty())
+			break;
+		std::vector<std::string> w = words(items[i]);
+		double hz = 0, db = 0;
+		if (w.size() != 2 || !decimal_number(w[0], hz) || !decimal_number(w[1], db))
+			return fail(err, "GraphicEQ entry " + std::to_string(i + 1) + " ('" +
+			                         std::string(items[i]) +
+			                         "') is not two numbers, frequency and dB");
+		if (!(hz > 0))
+			return fail(err, "GraphicEQ frequency " + show(hz) + " is not above 0");
+		nodes.emplace_back(hz, db);
+	}
+	if (nodes.empty()) {
+		skipped = "a GraphicEQ without entries";
+		return true;
 	}
 	std::stable_sort(nodes.begin(), nodes.end(),
 	                 [](const auto &x, const auto &y) { return x.first < y.first; });
-	if (!nodes.empty())
-		chain.graphic.push_back(std::move(nodes));
+	chain.graphic.push_back(std::move(nodes));
+	chain.graphic_lines.push_back(err.line);
 	return true;
 }
 
@@ -348,45 +371,66 @@ double graphic_db(const std::vector<std::pair<double, double>> &nodes, double f)
 
 double biquad_gain(const biquad &q, double f, double rate)
 {
-	// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies.
-	double s = std::sin(pi * f / rate);
-	double phi = s * s;
+	// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies;
+	// above rate/4 the same form mirrored about rate/4, in psi = cos^2(w/2)
+	// and with b1, a1 negated, which stays accurate up to rate/2 where the
+	// first form cancels to nothing.
+	double w = pi * f / rate;
+	bool high = f > rate / 4;
+	double s = high ? std::cos(w) : std::sin(w);
+	double phi = s * s, sign = high ? -1 : 1;
 	auto power = [phi](double x0, double x1, double x2) {
 		double sum = x0 + x1 + x2;
 		return sum * sum - 4 * (x0 * x1 + 4 * x0 * x2 + x1 * x2) * phi +
 		       16 * x0 * x2 * phi * phi;
 	};
-	return std::sqrt(std::fabs(power(q.b0, q.b1, q.b2) / power(q.a0, q.a1, q.a2)));
+	return std::sqrt(
+	        std::fabs(power(q.b0, sign * q.b1, q.b2) / power(q.a0, sign * q.a1, q.a2)));
 }
 
-bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err)
+bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err,
+                 line_log *log)
 {
 	chain = eqapo_chain{};
+	line_log own;
+	line_log &lines = log != nullptr ? *log : own;
 	int number = 0;
 	while (!text.empty()) {
 		std::string_view line = next_line(text);
 		number++;
 		size_t colon = line.find(':');
-		if (colon == std::string_view::npos)
+		if (colon == std::string_view::npos) {
+			std::string_view what = trim(line);
+			if (!what.empty())
+				log_ignored(lines, number, what[0] == '#' ? "a comment" : "no key");
 			continue;
+		}
 		std::string_view key = trim(line.substr(0, colon));
 		std::string value(line.substr(colon + 1));
 		err.line = number;
 		bool ok = true;
+		std::string skipped;
 		if (key == "Preamp")
 			ok = read_preamp(value, chain, err);
 		else if (key.starts_with("Filter"))
-			ok = read_filter(value, rate, chain, err);
+			ok = read_filter(value, rate, chain, err, skipped);
 		else if (key == "GraphicEQ")
-			ok = read_graphic(value, chain, err);
+			ok = read_graphic(value, chain, err, skipped);
 		else if (std::find(std::begin(refused_keys), std::end(refused_keys), key) !=
 		         std::end(refused_keys))
 			ok = fail(
 			        err,
 			        "'" + std::string(key) +
 			                "' routes or adds processing that a curve cannot express");
+		else
+			skipped = key.starts_with("#") ? "a comment"
+			                               : "unknown key '" + std::string(key) + "'";
 		if (!ok)
 			return false;
+		if (skipped.empty())
+			log_taken(lines, number);
+		else
+			log_ignored(lines, number, skipped);
 	}
 	err.line = 0;
 	return true;
@@ -401,4 +445,29 @@ double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 	for (const biquad &q : chain.filters)
 		gain *= biquad_gain(q, f, rate);
 	return gain;
+}
+
+int eqapo_line_at(const eqapo_chain &chain, double f, double rate)
+{
+	int line = 0;
+	double most = -HUGE_VAL;
+	auto consider = [&](int at, double db) {
+		if (!std::isfinite(db) && !(db < 0)) {
+			db = HUGE_VAL; // inf or nan: the part at fault
+			if (most == HUGE_VAL)
+				return;
+		}
+		if (line == 0 || db > most) {
+			most = db;
+			line = at;
+		}
+	};
+	for (const auto &[at, db] : chain.preamps)
+		consider(at, db);
+	for (size_t i = 0; i < chain.graphic.size(); i++)
+		consider(chain.graphic_lines[i], graphic_db(chain.graphic[i], f));
+	for (size_t i = 0; i < chain.filters.size(); i++)
+		consider(chain.filter_lines[i],
+		         20 * std::log10(biquad_gain(chain.filters[i], f, rate)));
+	return line;
 }

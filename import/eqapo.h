@@ -21,11 +21,22 @@ struct eqapo_chain {
 	std::vector<biquad> filters; // designed for the rate given to the parser
 	// Each GraphicEQ line: (Hz, dB) nodes sorted by frequency.
 	std::vector<std::vector<std::pair<double, double>>> graphic;
+	// Where each part came from: the source line of every Preamp (with its
+	// dB), of every biquad and of every GraphicEQ.
+	std::vector<std::pair<int, double>> preamps;
+	std::vector<int> filter_lines, graphic_lines;
+	int filters_on = 0; // Filter lines taken, flat ones (AP) included
 };
 
 // Parses the configuration for rate Hz. false with err set (line and what
 // is wrong) for anything the chain's magnitude cannot honestly express.
-bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err);
+// log, when given, receives the lines passed over and why.
+bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err,
+                 line_log *log = nullptr);
 
 // The chain's linear gain at f Hz: preamp, biquads and graphic EQs.
 double eqapo_gain(const eqapo_chain &chain, double f, double rate);
+
+// The source line of the part of the chain that adds most gain at f Hz (a
+// part whose gain is not finite first); 0 for an empty chain.
+int eqapo_line_at(const eqapo_chain &chain, double f, double rate);

@@ -1,8 +1,10 @@
 // A layout that follows a gain curve: breakpoints placed where the curve
 // needs them, so that firload's piecewise-linear reading of it (linear gain,
-// linear in Hz) stays within the tolerance of the curve.
+// linear in Hz, flat below the first breakpoint) stays within the tolerance
+// of the curve everywhere, not only where the fit looked.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -12,18 +14,50 @@
 inline constexpr double fit_tolerance_db = 0.1;
 inline constexpr double fit_tolerance_linear = 0.003;
 inline constexpr double fit_floor_db = -30;
+// Below 20 Hz, down to DC: 1 dB, or 0.01 in linear gain below -30 dB.
+// Above 20 kHz: 1 dB, or 0.03.
+inline constexpr double fit_low_tolerance_db = 1, fit_low_tolerance_linear = 0.01;
+inline constexpr double fit_high_tolerance_db = 1, fit_high_tolerance_linear = 0.03;
+// No imported curve rises above this.
+inline constexpr double fit_ceiling_db = 60;
 
-// Grid the curve is sampled on: 384 points an octave from 10 Hz to rate/2,
-// each frequency rounded to six significant digits so the layout can state
-// it exactly.
-std::vector<double> fit_grid(double rate);
+struct fit_tolerance {
+	double db, linear;
+};
+
+// The tolerance that holds at f Hz for a layout at rate Hz.
+fit_tolerance tolerance_at(double f, double rate);
+
+// Whether a layout gain g stands for the source gain want within t.
+bool within(double g, double want, fit_tolerance t);
 
 // Whether a layout gain g at frequency f stands for the source gain want,
-// with the tolerances scaled by `scale` (1 for the ones above).
+// with the audible-range tolerances scaled by `scale` (1 for the ones
+// above).
 bool within_tolerance(double g, double want, double scale = 1.0);
 
-// The layout of breakpoints chosen from (freq[i], gain[i]), gains written to
-// nine significant digits and checked as firload will read them. Empty when
-// the layout would be longer than max_bytes.
-std::string fit_layout(std::span<const double> freq, std::span<const double> gain, double rate,
-                       size_t max_bytes);
+// Grid the curve is sampled on first: 24 points an octave from 10/1024 Hz
+// to 10 Hz, 384 an octave from 10 Hz to rate/2, each frequency rounded to
+// six significant digits so the layout can state it exactly.
+std::vector<double> fit_grid(double rate);
+
+enum class fit_status {
+	ok,
+	too_long,   // the layout would exceed max_bytes
+	not_finite, // the curve's gain is not finite at at_hz
+	too_loud,   // the curve rises above fit_ceiling_db at at_hz
+	too_fast,   // no breakpoints found that follow the curve near at_hz
+};
+
+struct fit_result {
+	fit_status status = fit_status::ok;
+	double at_hz = 0;
+	std::string layout;
+};
+
+// The layout of breakpoints that follows gain (the source's linear gain at
+// f Hz, f from 0 to rate/2), frequencies and gains written to nine
+// significant digits at most. The fit holds half the tolerance at its grid
+// points; the result is checked on a grid ten times denser, and the fit's
+// grid is refined where that check fails, until it holds.
+fit_result fit_curve(const std::function<double(double)> &gain, double rate, size_t max_bytes);

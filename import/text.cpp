@@ -1,6 +1,8 @@
 #include "text.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 bool plain_text(std::string_view &text, std::string &why)
 {
@@ -19,4 +21,60 @@ bool plain_text(std::string_view &text, std::string &why)
 		return false;
 	}
 	return true;
+}
+
+bool decimal_number(std::string_view word, double &value)
+{
+	size_t i = 0;
+	if (i < word.size() && (word[i] == '+' || word[i] == '-'))
+		i++;
+	size_t digits = 0, points = 0;
+	for (; i < word.size(); i++) {
+		if (word[i] >= '0' && word[i] <= '9')
+			digits++;
+		else if (word[i] == '.' && points == 0)
+			points++;
+		else
+			break;
+	}
+	if (digits == 0)
+		return false;
+	if (i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
+		i++;
+		if (i < word.size() && (word[i] == '+' || word[i] == '-'))
+			i++;
+		size_t exponent = 0;
+		for (; i < word.size() && word[i] >= '0' && word[i] <= '9'; i++)
+			exponent++;
+		if (exponent == 0)
+			return false;
+	}
+	if (i != word.size())
+		return false;
+	std::string copy(word);
+	value = std::strtod(copy.c_str(), nullptr);
+	return std::isfinite(value);
+}
+
+void log_ignored(line_log &log, int line, std::string why)
+{
+	if (!log.ignored.empty() && log.ignored.back().why == why &&
+	    log.ignored.back().last > log.last_taken) {
+		log.ignored.back().last = line;
+		return;
+	}
+	log.ignored.push_back({line, line, std::move(why)});
+}
+
+void log_taken(line_log &log, int line)
+{
+	log.last_taken = line;
+}
+
+std::string ignored_note(const ignored_run &run)
+{
+	std::string where = run.first == run.last ? "line " + std::to_string(run.first)
+	                                          : "lines " + std::to_string(run.first) + "-" +
+	                                                    std::to_string(run.last);
+	return where + ": ignored: " + run.why;
 }

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Takes the next line off the front of text, without its ending: LF, CRLF
 // and a lone CR each end a line.
@@ -34,3 +35,27 @@ struct import_error {
 	int line = 0;
 	std::string what;
 };
+
+// A whole decimal number and nothing else: an optional sign, digits with at
+// most one point, an optional exponent. inf, nan and hexadecimal are not
+// numbers here.
+bool decimal_number(std::string_view word, double &value);
+
+// Runs of source lines an import passed over, with the reason. Lines that
+// follow each other with the same reason (blank lines between them do not
+// count) form one run.
+struct ignored_run {
+	int first = 0, last = 0;
+	std::string why;
+};
+
+struct line_log {
+	std::vector<ignored_run> ignored;
+	int last_taken = 0; // the last line that was read as data
+};
+
+void log_ignored(line_log &log, int line, std::string why);
+void log_taken(line_log &log, int line);
+
+// "line N: ignored: why" or "lines N-M: ignored: why".
+std::string ignored_note(const ignored_run &run);
