@@ -200,7 +200,7 @@ TEST(Summary, FiguresOfKnownLayouts)
 	                     "length: 1000 taps\n"
 	                     "latency: 500 samples, 11.338 ms\n"
 	                     "bin spacing: 44.100 Hz\n"
-	                     "peak gain: 6.02 dB at 10.0 Hz\n"
+	                     "peak gain: 6.02 dB at 0.0 Hz\n"
 	                     "largest deviation: 0.00 dB at 20.0 Hz\n"
 	                     "sum of |taps|: 2.0000\n"
 	                     "advice: lower the source by 6.02 dB to avoid clipping\n");
@@ -313,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
         Table, Failure,
         testing::Values(
                 failure_case{
-                        "ParseError", all_outputs, "50 x\n", {}, 65, "firdesign: Parse error.\n"},
+                        "ParseError", all_outputs, "50 x\n", {}, 65, "input:1: Parse error.\n"},
                 failure_case{"NonFinite",
                              all_outputs,
                              "50 inf\n",
