@@ -89,6 +89,12 @@ __attribute__((format(printf, 1, 2))) std::string format_line(const char *format
 	return line;
 }
 
+// dB as the summary shows them, to a hundredth: no "-0.00".
+double shown(double db)
+{
+	return std::fabs(db) < 0.005 ? 0.0 : db;
+}
+
 } // namespace
 
 std::vector<std::string> gain_warnings(const char *text)
@@ -188,14 +194,14 @@ std::string summary_text(const design_summary &s)
 	append(out, "length: %d taps\n", s.length);
 	append(out, "latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
 	append(out, "bin spacing: %.3f Hz\n", s.bin_spacing);
-	append(out, "peak gain: %.2f dB at %.1f Hz\n", s.top.db, s.top.freq);
+	append(out, "peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
 	if (s.dev.any)
-		append(out, "largest deviation: %.2f dB at %.1f Hz\n", s.dev.db, s.dev.freq);
+		append(out, "largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db), s.dev.freq);
 	else
 		out += "largest deviation: none\n";
 	append(out, "sum of |taps|: %.4f\n", s.tap_sum);
 	if (s.shifted)
-		append(out, "gain: the curve shifted by %.2f dB\n", s.gain_db);
+		append(out, "gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
 	for (const std::string &w : s.warnings)
 		out += "warning: " + w + "\n";
 	for (const std::string &a : s.advice)
