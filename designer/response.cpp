@@ -273,11 +273,13 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 
 	// Exact points: r's, the breakpoints, the band's edges and both ends.
 	std::vector<double> freq(r.freq), gain(r.achieved);
-	std::vector<double> extra = {0.0, nyquist, low, high};
+	std::vector<double> extra = {0.0, nyquist};
 	for (const eq_segment &s : state.segments)
 		for (double f : {s.f0, s.f1})
-			if (f > 0 && f < nyquist)
-				extra.push_back(f);
+			extra.push_back(f);
+	extra.push_back(low);
+	extra.push_back(high);
+	std::erase_if(extra, [&](double f) { return !(f >= 0 && f <= nyquist); });
 	std::sort(extra.begin(), extra.end());
 	extra.erase(std::unique(extra.begin(), extra.end()), extra.end());
 	std::vector<double> extra_gain(extra.size());

@@ -33,7 +33,8 @@ double narrowest_feature(std::span<const eq_segment> segments, band b)
 int32_t length_within_1db(const char *text, double rate, const eq_state &designed,
                           const deviation &current, band b)
 {
-	double narrowest = narrowest_feature(designed.segments, b);
+	double narrowest =
+	        narrowest_feature(designed.segments, {b.low, std::min(b.high, rate / 2)});
 	eq_output silent{};
 	for (int32_t n = 2; n <= longest_advised; n *= 2) {
 		if (!(rate / n <= narrowest))
