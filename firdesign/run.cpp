@@ -229,6 +229,8 @@ int run_design(const design_settings &s)
 		std::string why = errors.text();
 		while (!why.empty() && why.back() == '\n')
 			why.pop_back();
+		if (why.empty()) // printed straight to standard error already
+			return EX_DATAERR;
 		if (error_line > 0 && format == input_format::layout) {
 			fail(EX_DATAERR, "%s:%d: %s\n", name, error_line, why.c_str());
 			if (!s.format_given)
@@ -236,7 +238,7 @@ int run_design(const design_settings &s)
 				     "%s: not recognised as Equalizer APO or REW either; read as a "
 				     "layout (pairs of Hz and linear gain) it does not parse\n",
 				     name);
-		} else if (!why.empty()) {
+		} else {
 			fail(EX_DATAERR, "%s\n", why.c_str());
 		}
 		return EX_DATAERR;
