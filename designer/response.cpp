@@ -271,12 +271,16 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 		return std::fabs(eq_segments_gain(state.segments, f)) * state.scale;
 	};
 
-	// Exact points: r's, the breakpoints, the band's edges and both ends.
+	// Exact points: r's, the breakpoints of pieces narrower than two bins
+	// (the bins and their refinement follow wider ones), the band's edges
+	// and both ends.
 	std::vector<double> freq(r.freq), gain(r.achieved);
 	std::vector<double> extra = {0.0, nyquist};
+	double bin = rate / static_cast<double>(taps.size());
 	for (const eq_segment &s : state.segments)
-		for (double f : {s.f0, s.f1})
-			extra.push_back(f);
+		if (!(s.f1 - s.f0 >= 2 * bin))
+			for (double f : {s.f0, s.f1})
+				extra.push_back(f);
 	extra.push_back(low);
 	extra.push_back(high);
 	std::erase_if(extra, [&](double f) { return !(f >= 0 && f <= nyquist); });

@@ -77,7 +77,8 @@ struct design_figures {
 // of the gain at the bins (each estimated by a parabola through its
 // neighbours) and of its departure from the request, the largest few of
 // each, are refined by exact evaluation within a bin on either side; the
-// layout's breakpoints and the band's edges are evaluated exactly.
+// breakpoints of pieces narrower than two bins and the band's edges are
+// evaluated exactly.
 // with_peak false leaves top at its default.
 design_figures figures_of(const eq_state &state, const response &r, band b, bool with_peak = true);
 
