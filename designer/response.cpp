@@ -348,6 +348,10 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 		for (size_t p = 0; p < peaks.count; p++) {
 			size_t i = peaks.where[p];
 			offer_peak(at(i), bins[i]);
+			// A parabola that rises less than 0.004 dB above the bin (a
+			// flat stretch): nothing between the bins to find.
+			if (!(peaks.value[p] > bins[i] * 1.0005))
+				continue;
 			auto [lo, hi] = bracket(i, 0.0, nyquist);
 			auto [f, g] = refine(a, rate, lo, hi, [](double, double v) { return v; });
 			offer_peak(f, g);
@@ -375,6 +379,9 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 		for (size_t p = 0; p < devs.count; p++) {
 			size_t i = devs.where[p];
 			offer_dev(at(i), bins[i]);
+			// Below 0.1 dB no advice depends on it.
+			if (!(devs.value[p] > 1.0116))
+				continue;
 			auto [lo, hi] = bracket(i, low, high);
 			auto [f, g] = refine(a, rate, lo, hi, [&](double at_f, double v) {
 				double d = departure(v, requested(at_f));
