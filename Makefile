@@ -43,7 +43,7 @@ memcheck: build
 	@sh scripts/deps.sh mem
 	sh scripts/memcheck.sh $(BUILD)
 
-# The designer under libFuzzer for FUZZ_SECONDS.
+# The libFuzzer targets (scripts/fuzz.sh), FUZZ_SECONDS in all.
 fuzz:
 	@sh scripts/deps.sh build fuzz
 	sh scripts/fuzz.sh $(FUZZBUILD) $(FUZZ_SECONDS)

@@ -116,7 +116,60 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 		}
 		spectrum[i] = g0 + (g1 - g0) * ((fq - f0) / (f1 - f0));
 	}
+	// The bins are done; the pieces go on to the layout's last breakpoint
+	// (with a small odd length they can lie beyond the last bin), read
+	// silently: what the bins never needed is no error of the design.
+	if (segments != nullptr && *pos != '\0') {
+		while (*pos != '\0') {
+			f0 = f1;
+			saved = g1;
+			int used = 0;
+			if (std::sscanf(pos, "%lf %lf %n", &f1, &g1, &used) != 2 || f0 > f1) {
+				f1 = f0;
+				g1 = saved;
+				break;
+			}
+			pos += used;
+			segments->push_back({f0, f0 == 0.0 ? g1 : saved, f1, g1});
+		}
+		segments->push_back({f1, g1, std::max(f1, rate), g1});
+	}
 	return 1;
+}
+
+bool eq_read_breakpoints(const char *text, std::vector<eq_breakpoint> &out)
+{
+	out.clear();
+	const char *pos = text;
+	if (strncasecmp(text, "normalize", 4) == 0) {
+		const char *newline = std::strchr(text, '\n');
+		pos = newline != nullptr ? newline + 1 : text + std::strlen(text);
+	}
+	double last = 0;
+	int line = 1;
+	const char *counted = text; // newlines before here are in line
+	while (*pos != '\0') {
+		eq_breakpoint b{};
+		int begin = 0, end = 0, used = 0;
+		if (std::sscanf(pos, "%lf %n%lf%n %n", &b.freq, &begin, &b.gain, &end, &used) !=
+		            2 ||
+		    b.freq < last)
+			return false;
+		// The number starts after the white space sscanf passed over.
+		const char *start = pos;
+		while (*start == ' ' || *start == '\t' || *start == '\n' || *start == '\r' ||
+		       *start == '\v' || *start == '\f')
+			start++;
+		for (; counted < start; counted++)
+			line += *counted == '\n';
+		b.line = line;
+		b.gain_begin = static_cast<size_t>(pos - text) + static_cast<size_t>(begin);
+		b.gain_end = static_cast<size_t>(pos - text) + static_cast<size_t>(end);
+		last = b.freq;
+		out.push_back(b);
+		pos += used;
+	}
+	return true;
 }
 
 double eq_segments_gain(std::span<const eq_segment> segments, double f)

@@ -61,6 +61,19 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 int eq_build_spectrum(const char *text, double rate, int32_t length, double *spectrum,
                       int32_t *normalize);
 
+// One breakpoint of a layout as its text holds it: the 1-based line it
+// starts on and where its gain's number lies in the text.
+struct eq_breakpoint {
+	double freq = 0, gain = 0;
+	int line = 0;
+	size_t gain_begin = 0, gain_end = 0;
+};
+
+// Every breakpoint of the NUL-terminated layout text, read as the designer
+// reads them but to the end, whatever the length. false at the first one
+// that does not parse or lowers the frequency; out then holds those before.
+bool eq_read_breakpoints(const char *text, std::vector<eq_breakpoint> &out);
+
 // The gain the pieces give at f Hz, by the rule the spectrum was built with:
 // the piece holding f, flat at the last gain beyond the last piece.
 double eq_segments_gain(std::span<const eq_segment> segments, double f);

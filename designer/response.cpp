@@ -45,6 +45,131 @@ void cosine_sums(std::span<const double> a, const double *theta, double *out, si
 		out[j] = sum[j];
 }
 
+// The taps symmetric about c as a cosine sum:
+//   H = e^(-j w c) (t[c] + 2 sum_m t[c+m] cos(m w)),
+// the coefficients of that sum, a[0] = t[c] and a[m] = 2 t[c+m]. Terms at
+// the end whose magnitudes add up to less than 1e-10 of the whole are
+// dropped: they change no gain by more than 1e-10 of the largest the taps
+// can give (-200 dB), at any scale of the taps.
+std::vector<double> cosine_terms(std::span<const double> taps)
+{
+	size_t n = taps.size();
+	size_t c = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+	std::vector<double> a;
+	a.reserve(n - c);
+	a.push_back(taps[c]);
+	for (size_t m = 1; c + m < n; m++)
+		a.push_back(2 * taps[c + m]);
+	double total = 0;
+	for (double v : a)
+		total += std::fabs(v);
+	double negligible = 1e-10 * total;
+	double tail = 0;
+	size_t used = a.size();
+	while (used > 1 && tail + std::fabs(a[used - 1]) < negligible)
+		tail += std::fabs(a[--used]);
+	a.resize(used);
+	return a;
+}
+
+// |sum of a[m] cos(m w)| at w = 2 pi f / rate for every f of freqs, into out.
+void gains_of(std::span<const double> a, double rate, std::span<const double> freqs, double *out)
+{
+	double theta[lanes];
+	for (size_t i = 0; i < freqs.size(); i += lanes) {
+		size_t count = std::min(lanes, freqs.size() - i);
+		for (size_t j = 0; j < count; j++)
+			theta[j] = 2 * pi * freqs[i + j] / rate;
+		cosine_sums(a, theta, out + i, count);
+	}
+	for (size_t i = 0; i < freqs.size(); i++)
+		out[i] = std::fabs(out[i]);
+}
+
+// The largest few of the values offered, with where they are.
+struct top_few {
+	static constexpr size_t kept = 3;
+	size_t count = 0;
+	double value[kept];
+	size_t where[kept];
+	void offer(double v, size_t at)
+	{
+		if (count == kept && !(v > value[kept - 1]))
+			return;
+		size_t i = count < kept ? count++ : kept - 1;
+		while (i > 0 && v > value[i - 1]) {
+			value[i] = value[i - 1];
+			where[i] = where[i - 1];
+			i--;
+		}
+		value[i] = v;
+		where[i] = at;
+	}
+};
+
+// Narrows [lo, hi] around the largest score(f, gain) of the taps' gain,
+// eight exact points at a time; returns the best point seen and its gain.
+template <class Score>
+std::pair<double, double> refine(std::span<const double> a, double rate, double lo, double hi,
+                                 Score score)
+{
+	double best_f = lo, best_gain = 0, best = -INFINITY;
+	for (int round = 0; round < 3 && hi > lo; round++) {
+		double f[lanes], g[lanes];
+		double step = (hi - lo) / (lanes - 1);
+		for (size_t j = 0; j < lanes; j++)
+			f[j] = j + 1 == lanes ? hi : lo + static_cast<double>(j) * step;
+		gains_of(a, rate, f, g);
+		size_t at = 0;
+		double top = -INFINITY;
+		for (size_t j = 0; j < lanes; j++) {
+			double v = score(f[j], g[j]);
+			if (v > top) {
+				top = v;
+				at = j;
+			}
+		}
+		if (top > best) {
+			best = top;
+			best_f = f[at];
+			best_gain = g[at];
+		}
+		double centre = f[at];
+		lo = std::max(lo, centre - step);
+		hi = std::min(hi, centre + step);
+	}
+	return {best_f, best_gain};
+}
+
+// The layout's gain at rising frequencies, one walk over the pieces.
+struct gain_walk {
+	std::span<const eq_segment> segments;
+	double scale;
+	size_t at = 0;
+	double operator()(double f)
+	{
+		if (segments.empty())
+			return scale;
+		while (at + 1 < segments.size() && segments[at + 1].f0 <= f)
+			at++;
+		const eq_segment &s = segments[at];
+		double g = f < s.f0    ? s.g0
+		           : f >= s.f1 ? s.g1
+		                       : s.g0 + (s.g1 - s.g0) * ((f - s.f0) / (s.f1 - s.f0));
+		return std::fabs(g) * scale;
+	}
+};
+
+// How far achieved is from requested, as the factor above 1 either way;
+// -1 where the request is too small to count, and NaN stays NaN.
+double departure(double achieved, double requested)
+{
+	if (!(requested >= 0.001) && !std::isnan(requested))
+		return -1;
+	double q = achieved / requested;
+	return q >= 1 ? q : 1 / q;
+}
+
 } // namespace
 
 std::vector<double> response_grid(double rate, int per_octave)
@@ -65,33 +190,9 @@ std::vector<double> achieved_gains(std::span<const double> taps, double rate,
                                    std::span<const double> freqs)
 {
 	std::vector<double> out(freqs.size(), 0.0);
-	size_t n = taps.size();
-	if (n == 0)
+	if (taps.empty())
 		return out;
-	// Symmetric about c: H = e^(-j w c) (t[c] + 2 sum_m t[c+m] cos(m w)).
-	size_t c = n % 2 == 0 ? n / 2 : (n - 1) / 2;
-	std::vector<double> a;
-	a.reserve(n - c);
-	a.push_back(taps[c]);
-	for (size_t m = 1; c + m < n; m++)
-		a.push_back(2 * taps[c + m]);
-	// Terms whose magnitudes add up to less than this change no gain by
-	// more than that: far below anything a response shows (-200 dB).
-	constexpr double negligible = 1e-10;
-	double tail = 0;
-	size_t used = a.size();
-	while (used > 1 && tail + std::fabs(a[used - 1]) < negligible)
-		tail += std::fabs(a[--used]);
-	a.resize(used);
-	std::vector<double> theta(freqs.size());
-	for (size_t i = 0; i < freqs.size(); i++)
-		theta[i] = 2 * pi * freqs[i] / rate;
-	for (size_t i = 0; i < freqs.size(); i += lanes) {
-		size_t count = std::min(lanes, freqs.size() - i);
-		cosine_sums(a, theta.data() + i, out.data() + i, count);
-	}
-	for (double &g : out)
-		g = std::fabs(g);
+	gains_of(cosine_terms(taps), rate, freqs, out.data());
 	return out;
 }
 
@@ -149,10 +250,157 @@ peak peak_gain(const response &r)
 
 deviation design_deviation(const eq_state &state)
 {
-	double top = std::min(20000.0, state.rate / 2);
+	return design_deviation(state, audio_band(state.rate));
+}
+
+band audio_band(double rate)
+{
+	return band{20.0, std::min(20000.0, rate / 2)};
+}
+
+design_figures figures_of(const eq_state &state, const response &r, band b, bool with_peak)
+{
+	design_figures fig;
+	double rate = state.rate, nyquist = rate / 2;
+	double low = b.low, high = std::min(b.high, nyquist);
+	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
+	if (taps.empty())
+		return fig;
+	std::vector<double> a = cosine_terms(taps);
+	auto requested = [&](double f) {
+		return std::fabs(eq_segments_gain(state.segments, f)) * state.scale;
+	};
+
+	// Exact points: r's, the breakpoints of pieces narrower than two bins
+	// (the bins and their refinement follow wider ones), the band's edges
+	// and both ends.
+	std::vector<double> freq(r.freq), gain(r.achieved);
+	std::vector<double> extra = {0.0, nyquist};
+	double bin = rate / static_cast<double>(taps.size());
+	for (const eq_segment &s : state.segments)
+		if (!(s.f1 - s.f0 >= 2 * bin))
+			for (double f : {s.f0, s.f1})
+				extra.push_back(f);
+	extra.push_back(low);
+	extra.push_back(high);
+	std::erase_if(extra, [&](double f) { return !(f >= 0 && f <= nyquist); });
+	std::sort(extra.begin(), extra.end());
+	extra.erase(std::unique(extra.begin(), extra.end()), extra.end());
+	std::vector<double> extra_gain(extra.size());
+	gains_of(a, rate, extra, extra_gain.data());
+	freq.insert(freq.end(), extra.begin(), extra.end());
+	gain.insert(gain.end(), extra_gain.begin(), extra_gain.end());
+
+	double top = -INFINITY, worst = -1;
+	auto offer_peak = [&](double f, double g) {
+		if (g > top || (g == top && f < fig.top.freq)) {
+			top = g;
+			fig.top.freq = f;
+		}
+	};
+	auto offer_dev = [&](double f, double g) {
+		if (f < low || f > high)
+			return;
+		double q = requested(f);
+		double e = departure(g, q);
+		if (e < 0)
+			return;
+		if (std::isnan(worst))
+			return;
+		if (std::isnan(e) || e > worst || (e == worst && f < fig.dev.freq)) {
+			worst = e;
+			fig.dev = {true, to_db(g) - to_db(q), f};
+		}
+	};
+	for (size_t i = 0; i < freq.size(); i++) {
+		if (with_peak)
+			offer_peak(freq[i], gain[i]);
+		offer_dev(freq[i], gain[i]);
+	}
+
+	// The achieved gain at the bins, which the design computed already.
+	size_t n = taps.size(), k = n / 2;
+	std::vector<double> bins(k + 1);
+	for (size_t i = 0; i <= k; i++) {
+		double re = state.spectrum[i];
+		double im = i >= 1 && (i < k || n % 2 == 1) ? state.spectrum[n - i] : 0.0;
+		bins[i] = std::sqrt(re * re + im * im) * static_cast<double>(n) * state.scale;
+	}
+	double spacing = rate / static_cast<double>(n);
+	auto at = [&](size_t i) { return static_cast<double>(i) * spacing; };
+	auto bracket = [&](size_t i, double lo, double hi) {
+		return std::pair{std::max(lo, i == 0 ? 0.0 : at(i - 1)), std::min(hi, at(i + 1))};
+	};
+	if (with_peak && k >= 1) {
+		// Each local maximum by the parabola through it and its neighbours;
+		// the highest few exactly.
+		top_few peaks;
+		for (size_t i = 0; i <= k; i++) {
+			double left = i == 0 ? bins[1] : bins[i - 1];
+			double right = i == k ? bins[i - 1] : bins[i + 1];
+			double v = bins[i];
+			if (left > v || right > v)
+				continue;
+			double curve = left - 2 * v + right;
+			double shift = curve < 0 ? 0.5 * (left - right) / curve : 0.0;
+			peaks.offer(v - 0.25 * (left - right) * shift, i);
+		}
+		for (size_t p = 0; p < peaks.count; p++) {
+			size_t i = peaks.where[p];
+			offer_peak(at(i), bins[i]);
+			// A parabola that rises less than 0.004 dB above the bin (a
+			// flat stretch): nothing between the bins to find.
+			if (!(peaks.value[p] > bins[i] * 1.0005))
+				continue;
+			auto [lo, hi] = bracket(i, 0.0, nyquist);
+			auto [f, g] = refine(a, rate, lo, hi, [](double, double v) { return v; });
+			offer_peak(f, g);
+		}
+	}
+	// The local maxima of the departure at the bins within the band, the
+	// largest few refined.
+	gain_walk walk{state.segments, state.scale};
+	size_t first = static_cast<size_t>(std::max(0.0, std::ceil(low / spacing)));
+	size_t last = std::min(k, static_cast<size_t>(std::max(0.0, std::floor(high / spacing))));
+	if (first <= last && at(first) <= high) {
+		top_few devs;
+		double before = -1, here = departure(bins[first], walk(at(first)));
+		for (size_t i = first; i <= last; i++) {
+			double after = i < last ? departure(bins[i + 1], walk(at(i + 1))) : -1;
+			if (std::isnan(here)) {
+				offer_dev(at(i), bins[i]);
+				break;
+			}
+			if (here >= 0 && !(before > here) && !(after > here))
+				devs.offer(here, i);
+			before = here;
+			here = after;
+		}
+		for (size_t p = 0; p < devs.count; p++) {
+			size_t i = devs.where[p];
+			offer_dev(at(i), bins[i]);
+			// Below 0.1 dB no advice depends on it.
+			if (!(devs.value[p] > 1.0116))
+				continue;
+			auto [lo, hi] = bracket(i, low, high);
+			auto [f, g] = refine(a, rate, lo, hi, [&](double at_f, double v) {
+				double d = departure(v, requested(at_f));
+				return std::isnan(d) ? static_cast<double>(INFINITY) : d;
+			});
+			offer_dev(f, g);
+		}
+	}
+	if (with_peak)
+		fig.top.db = to_db(top);
+	return fig;
+}
+
+deviation design_deviation(const eq_state &state, band b)
+{
+	double top = std::min(b.high, state.rate / 2);
 	std::vector<double> counted;
 	for (double f : response_grid(state.rate))
-		if (f >= 20.0 && f <= top)
+		if (f >= b.low && f <= top)
 			counted.push_back(f);
-	return largest_deviation(response_at(state, std::move(counted)), state.rate);
+	return figures_of(state, response_at(state, std::move(counted)), b, false).dev;
 }

@@ -52,6 +52,36 @@ struct peak {
 };
 peak peak_gain(const response &r);
 
-// The largest deviation of the last successful eq_design of state, computed
-// on the points of the grid that count for it alone.
+// The largest deviation of the last successful eq_design of state from
+// 20 Hz to min(20 kHz, rate/2), as design_deviation below finds it.
 deviation design_deviation(const eq_state &state);
+
+// Where the largest deviation is looked for, in Hz; callers clip high to
+// half the rate.
+struct band {
+	double low = 20, high = 20000;
+};
+
+// 20 Hz to min(20 kHz, rate/2).
+band audio_band(double rate);
+
+// The figures of the summary, looked for everywhere rather than on the
+// grid alone, so that no narrow feature is missed.
+struct design_figures {
+	peak top;      // the true peak of the taps' gain from 0 Hz to rate/2, within 0.05 dB
+	deviation dev; // the largest deviation within the band
+};
+
+// Of the last successful eq_design of state, with r its response on any
+// points (the grid, usually; they are candidates too). The local maxima
+// of the gain at the bins (each estimated by a parabola through its
+// neighbours) and of its departure from the request, the largest few of
+// each, are refined by exact evaluation within a bin on either side; the
+// breakpoints of pieces narrower than two bins and the band's edges are
+// evaluated exactly.
+// with_peak false leaves top at its default.
+design_figures figures_of(const eq_state &state, const response &r, band b, bool with_peak = true);
+
+// The largest deviation within b the way figures_of finds it, with the
+// response grid's points of b as candidates.
+deviation design_deviation(const eq_state &state, band b);

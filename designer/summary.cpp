@@ -1,19 +1,44 @@
 #include "summary.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <span>
 
 namespace
 {
 
-// The smallest power-of-two length from 2 to longest_advised whose design
-// of text stays within 1 dB of the request, or 0 when none does.
-int32_t length_within_1db(const char *text, double rate, const eq_state &designed,
-                          const deviation &current)
+// The narrowest piece of the curve within b whose ends differ by more
+// than 1 dB (gains below 0.001 taken as 0.001), in Hz: 0 for a step,
+// infinity when there is none. A length whose bins are wider cannot follow
+// it, whatever the deviation on a few points says.
+double narrowest_feature(std::span<const eq_segment> segments, band b)
 {
+	double narrowest = INFINITY;
+	for (const eq_segment &s : segments) {
+		if (s.f1 < b.low || s.f0 > b.high)
+			continue;
+		double g0 = std::max(std::fabs(s.g0), 0.001), g1 = std::max(std::fabs(s.g1), 0.001);
+		if (std::fabs(to_db(g1) - to_db(g0)) > 1.0)
+			narrowest = std::min(narrowest, s.f1 - s.f0);
+	}
+	return narrowest;
+}
+
+// The smallest power-of-two length from 2 to longest_advised whose bins
+// are no wider than the narrowest feature and whose design of text stays
+// within 1 dB of the request within b, or 0 when none does.
+int32_t length_within_1db(const char *text, double rate, const eq_state &designed,
+                          const deviation &current, band b)
+{
+	double narrowest =
+	        narrowest_feature(designed.segments, {b.low, std::min(b.high, rate / 2)});
 	eq_output silent{};
 	for (int32_t n = 2; n <= longest_advised; n *= 2) {
+		if (!(rate / n <= narrowest))
+			continue;
 		deviation d;
 		if (n == designed.length) {
 			d = current;
@@ -24,12 +49,25 @@ int32_t length_within_1db(const char *text, double rate, const eq_state &designe
 			eq_guard guard{trial};
 			if (eq_design(trial, text, silent) == 0)
 				continue;
-			d = design_deviation(trial);
+			d = design_deviation(trial, b);
 		}
 		if (d.any && std::fabs(d.db) <= 1.0)
 			return n;
 	}
 	return 0;
+}
+
+// A gain as the layout would hold it: the shortest form that reads back
+// exactly.
+std::string exact_number(double v)
+{
+	char text[40];
+	for (int digits = 15; digits <= 17; digits++) {
+		std::snprintf(text, sizeof text, "%.*g", digits, v);
+		if (std::strtod(text, nullptr) == v || std::isnan(v))
+			break;
+	}
+	return text;
 }
 
 __attribute__((format(printf, 2, 3))) void append(std::string &out, const char *format, ...)
@@ -52,9 +90,65 @@ __attribute__((format(printf, 1, 2))) std::string format_line(const char *format
 	return line;
 }
 
+// dB as the summary shows them, to a hundredth: no "-0.00".
+double shown(double db)
+{
+	return std::fabs(db) < 0.005 ? 0.0 : db;
+}
+
 } // namespace
 
+std::vector<std::string> gain_warnings(const char *text)
+{
+	std::vector<eq_breakpoint> points;
+	eq_read_breakpoints(text, points);
+	const eq_breakpoint *muting = nullptr, *inverting = nullptr;
+	int mutes = 0, inverts = 0;
+	for (const eq_breakpoint &p : points) {
+		if (p.gain == 0) {
+			muting = mutes++ == 0 ? &p : muting;
+		} else if (p.gain < 0) {
+			inverting = inverts++ == 0 ? &p : inverting;
+		}
+	}
+	std::vector<std::string> out;
+	if (muting != nullptr)
+		out.push_back(format_line(
+		        "line %d: gain 0 at %g Hz mutes the sound there%s", muting->line,
+		        muting->freq,
+		        mutes > 1 ? format_line(" (%d such breakpoints)", mutes).c_str() : ""));
+	if (inverting != nullptr)
+		out.push_back(format_line(
+		        "line %d: gain %g at %g Hz inverts the polarity there%s", inverting->line,
+		        inverting->gain, inverting->freq,
+		        inverts > 1 ? format_line(" (%d such breakpoints)", inverts).c_str() : ""));
+	if (!out.empty())
+		out.push_back("layout gains are linear factors, not dB: 2 is +6 dB, 0.5 is -6 dB");
+	return out;
+}
+
+std::string scale_layout(const char *text, double factor)
+{
+	std::vector<eq_breakpoint> points;
+	eq_read_breakpoints(text, points);
+	std::string out;
+	size_t from = 0;
+	for (const eq_breakpoint &p : points) {
+		out.append(text + from, p.gain_begin - from);
+		out += exact_number(p.gain * factor);
+		from = p.gain_end;
+	}
+	out += text + from;
+	return out;
+}
+
 design_summary summarize(const eq_state &state, const response &r, const char *text, bool imported)
+{
+	return summarize(state, r, text, imported, audio_band(state.rate));
+}
+
+design_summary summarize(const eq_state &state, const response &r, const char *text, bool imported,
+                         band b)
 {
 	design_summary s;
 	int32_t n = state.length;
@@ -65,11 +159,13 @@ design_summary summarize(const eq_state &state, const response &r, const char *t
 	s.bin_spacing = state.rate / n;
 	for (int32_t i = 0; i < n; i++)
 		s.tap_sum += std::fabs(state.time[i]);
-	s.top = peak_gain(r);
-	s.dev = largest_deviation(r, state.rate);
+	design_figures figures = figures_of(state, r, b);
+	s.top = figures.top;
+	s.dev = figures.dev;
+	s.warnings = gain_warnings(text);
 
 	if (s.dev.any && !(std::fabs(s.dev.db) <= 1.0)) {
-		int32_t enough = length_within_1db(text, state.rate, state, s.dev);
+		int32_t enough = length_within_1db(text, state.rate, state, s.dev, b);
 		if (enough > 0)
 			s.advice.push_back(format_line(
 			        "%d taps would bring the largest deviation within 1 dB", enough));
@@ -93,16 +189,22 @@ design_summary summarize(const eq_state &state, const response &r, const char *t
 std::string summary_text(const design_summary &s)
 {
 	std::string out;
+	for (const std::string &n : s.notes)
+		out += n + "\n";
 	append(out, "rate: %.0f Hz\n", s.rate);
 	append(out, "length: %d taps\n", s.length);
 	append(out, "latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
 	append(out, "bin spacing: %.3f Hz\n", s.bin_spacing);
-	append(out, "peak gain: %.2f dB at %.1f Hz\n", s.top.db, s.top.freq);
+	append(out, "peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
 	if (s.dev.any)
-		append(out, "largest deviation: %.2f dB at %.1f Hz\n", s.dev.db, s.dev.freq);
+		append(out, "largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db), s.dev.freq);
 	else
 		out += "largest deviation: none\n";
 	append(out, "sum of |taps|: %.4f\n", s.tap_sum);
+	if (s.shifted)
+		append(out, "gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
+	for (const std::string &w : s.warnings)
+		out += "warning: " + w + "\n";
 	for (const std::string &a : s.advice)
 		out += "advice: " + a + "\n";
 	return out;

@@ -23,12 +23,35 @@ struct design_summary {
 	deviation dev;                   // the largest deviation from the request
 	double tap_sum = 0;              // sum of |taps|
 	std::vector<std::string> advice; // each without "advice: " and newline
+	// What the source was and which of its lines were passed over, each
+	// a line of its own at the top ("source: ...", "line N: ...").
+	std::vector<std::string> notes;
+	// Gains of the layout that mute or invert, without "warning: ".
+	std::vector<std::string> warnings;
+	bool shifted = false; // the curve was shifted by gain_db before the design
+	double gain_db = 0;
 };
 
 // The summary of the last successful eq_design of state, whose layout was
 // text, with r its response. imported: the layout came from an importer,
-// so the advice can speak of the source.
+// so the advice can speak of the source. The peak is the taps' true peak
+// and the deviation is looked for everywhere from 20 Hz to min(20 kHz,
+// rate/2), not on r's points alone.
 design_summary summarize(const eq_state &state, const response &r, const char *text, bool imported);
+
+// The same with the largest deviation, and the length advice, looked for
+// within b only (a measurement's correction range, say).
+design_summary summarize(const eq_state &state, const response &r, const char *text, bool imported,
+                         band b);
+
+// The warnings of a layout: a gain of 0 mutes, a gain below 0 inverts the
+// polarity; both say that gains are linear factors. Empty when there is
+// neither.
+std::vector<std::string> gain_warnings(const char *text);
+
+// The layout text with every breakpoint's gain multiplied by factor,
+// everything else (header, spacing, lines) as it was.
+std::string scale_layout(const char *text, double factor);
 
 // The summary as firdesign prints it, one "name: value" a line.
 std::string summary_text(const design_summary &s);

@@ -18,7 +18,8 @@ void print_design_usage(FILE *to, bool full)
 	        "usage: firdesign [-r rate] [-n length] [-d device [-w what] [-p part]]\n"
 	        "                 [-P plot] [-R response] [-T taps] [-L layout] [--report] [-q]\n"
 	        "                 [-i layout|eqapo|rew|db] [--smooth N] [--target file]\n"
-	        "                 [--range lo:hi] [--max-boost dB] [--max-cut dB] [file]\n",
+	        "                 [--range lo:hi] [--max-boost dB] [--max-cut dB]\n"
+	        "                 [--gain dB|auto] [file]\n",
 	        to);
 	if (!full)
 		return;
@@ -40,6 +41,9 @@ void print_design_usage(FILE *to, bool full)
 	           "      --range LO:HI    rew: where to correct, Hz (default 20:20000)\n"
 	           "      --max-boost DB   rew: largest boost (default 3)\n"
 	           "      --max-cut DB     rew: largest cut (default 12)\n"
+	           "      --gain DB        shift the whole curve by DB before the design (for a\n"
+	           "                       layout: every gain times 10^(DB/20)); auto: so that\n"
+	           "                       the true peak gain is 0 dB\n"
 	           "  -q, --quiet          no summary\n"
 	           "  -h, --help           this text\n",
 	           to);
@@ -48,7 +52,15 @@ void print_design_usage(FILE *to, bool full)
 namespace
 {
 
-enum long_only { opt_report = 256, opt_smooth, opt_target, opt_range, opt_max_boost, opt_max_cut };
+enum long_only {
+	opt_report = 256,
+	opt_smooth,
+	opt_target,
+	opt_range,
+	opt_max_boost,
+	opt_max_cut,
+	opt_gain
+};
 
 // A finite decimal number, nothing after it.
 std::optional<double> decimal(const char *text)
@@ -129,6 +141,7 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 	        {"range", required_argument, nullptr, opt_range},
 	        {"max-boost", required_argument, nullptr, opt_max_boost},
 	        {"max-cut", required_argument, nullptr, opt_max_cut},
+	        {"gain", required_argument, nullptr, opt_gain},
 	        {"quiet", no_argument, nullptr, 'q'},
 	        {"help", no_argument, nullptr, 'h'},
 	        {nullptr, 0, nullptr, 0},
@@ -220,6 +233,16 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 				              optarg);
 			(c == opt_max_boost ? s.correction.max_boost : s.correction.max_cut) = *v;
 			s.correction_given = true;
+			break;
+		}
+		case opt_gain: {
+			auto v = decimal(optarg);
+			s.gain_auto = std::strcmp(optarg, "auto") == 0;
+			if (!s.gain_auto && (!v || !(std::fabs(*v) <= largest_gain_shift)))
+				return refuse("--gain takes dB from -120 to 120, or auto: ",
+				              optarg);
+			s.gain_db = s.gain_auto ? 0.0 : *v;
+			s.gain_given = true;
 			break;
 		}
 		case 'q': s.quiet = true; break;

@@ -27,7 +27,13 @@ struct design_settings {
 	correction_options correction;     // --smooth, --target, --range, --max-boost, --max-cut
 	const char *target_file = nullptr; // --target
 	bool correction_given = false;
+	bool gain_given = false; // --gain: shift the whole curve by gain_db
+	bool gain_auto = false;  // --gain auto: so that the true peak is 0 dB
+	double gain_db = 0;
 };
+
+// The largest shift --gain takes either way, in dB.
+inline constexpr double largest_gain_shift = 120;
 
 // The usage error of correction options given for a source that is not a
 // measurement.

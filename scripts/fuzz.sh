@@ -1,16 +1,31 @@
 #!/bin/sh
-# Builds the fuzz targets with clang and runs them for a while: the designer
-# for SECONDS, the importers and the report's number formatting for half as
-# long each.
+# Builds the fuzz targets with clang and runs each of them in turn, SECONDS
+# in all, split evenly among the targets (at least a second each).
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -eu
 build=$1
 seconds=$2
 top=$(cd "$(dirname "$0")/.." && pwd)
 
+# Every target this script runs; the time is split over this list.
+targets="fuzz_designer fuzz_format fuzz_import"
+count=$(echo "$targets" | wc -w)
+share=$((seconds / count))
+if [ "$share" -lt 1 ]; then
+	share=1
+fi
+
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DFIRLOAD_FUZZ=ON -DFIRLOAD_TESTS=OFF -DFIRLOAD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_designer fuzz_format fuzz_import -j "$(nproc 2>/dev/null || echo 2)"
+# shellcheck disable=SC2086 # the list is split on purpose
+cmake --build "$build" --target $targets -j "$(nproc 2>/dev/null || echo 2)"
+
+# One target for its share of the time: run TARGET [libFuzzer arguments].
+run() {
+	target=$1
+	shift
+	"$build/fuzz/$target" -max_total_time="$share" -print_final_stats=1 "$@"
+}
 
 # Seeds: the examples and the layouts of the tests, each at a few lengths
 # and rates (three leading bytes: N - 1 low byte, N - 1 high bit and rate).
@@ -33,16 +48,14 @@ while IFS= read -r line; do
 	add "$line"
 done <"$top/fuzz/layouts.txt"
 
-"$build/fuzz/fuzz_designer" -max_total_time="$seconds" -max_len=8192 -timeout=10 \
-	-rss_limit_mb=4096 -print_final_stats=1 "$corpus" "$seeds"
+run fuzz_designer -max_len=8192 -timeout=10 -rss_limit_mb=4096 "$corpus" "$seeds"
 
 # Doubles as raw bytes; seeds of the values printf rounds hardest.
 mkdir -p "$build/corpus-format"
 printf '\000\000\000\000\000\000\300\077' >"$build/corpus-format/0.125"
 printf '\232\231\231\231\231\231\271\077' >"$build/corpus-format/0.1"
 printf '\000\000\000\000\000\000\370\177' >"$build/corpus-format/nan"
-"$build/fuzz/fuzz_format" -max_total_time="$((seconds / 2))" -max_len=64 \
-	-print_final_stats=1 "$build/corpus-format"
+run fuzz_format -max_len=64 "$build/corpus-format"
 
 # Seeds: the example sources, as Equalizer APO (even first byte) or REW
 # (odd) at 48 kHz.
@@ -56,5 +69,4 @@ for f in "$top"/examples/*.txt; do
 	printf "$head" >"$build/seeds-import/$base"
 	cat "$f" >>"$build/seeds-import/$base"
 done
-"$build/fuzz/fuzz_import" -max_total_time="$((seconds / 2))" -max_len=4096 -timeout=10 \
-	-print_final_stats=1 "$build/corpus-import" "$build/seeds-import"
+run fuzz_import -max_len=4096 -timeout=10 "$build/corpus-import" "$build/seeds-import"

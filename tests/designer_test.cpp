@@ -3,9 +3,12 @@
 #include "eq.h"
 #include "harness.h"
 #include "layout.h"
+#include "response.h"
+#include "summary.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -393,5 +396,126 @@ TEST(Design, InitRefusesEmptyFilter)
 	EXPECT_EQ(state.forward_plan, nullptr);
 	eq_free(state); // harmless on a state with nothing in it
 }
+
+// |taps' transform| at f Hz, straight from the definition.
+double direct_gain(const eq_state &state, double f)
+{
+	long double re = 0, im = 0;
+	for (int32_t n = 0; n < state.length; n++) {
+		double w = 2 * pi * f * n / state.rate;
+		re += state.time[n] * std::cos(w);
+		im -= state.time[n] * std::sin(w);
+	}
+	return static_cast<double>(std::sqrt(re * re + im * im));
+}
+
+struct figures_case {
+	const char *name;
+	const char *layout;
+	double rate;
+	int32_t n;
+};
+
+class SummaryPeak : public testing::TestWithParam<figures_case>
+{
+};
+
+// The summary's peak against the taps' transform zero-padded to 16 times
+// their length (no peak rises more than 0.042 dB above those samples),
+// and the gain it names at the frequency it names.
+TEST_P(SummaryPeak, TruePeakOfTheTaps)
+{
+	const figures_case &c = GetParam();
+	designer_fixture f(c.rate, c.n);
+	ASSERT_EQ(eq_design(f.state, c.layout, eq_output{}), 1);
+	design_summary s = summarize(f.state, design_response(f.state), c.layout, false);
+	int32_t size = 16 * c.n;
+	double *padded = fftw_alloc_real(static_cast<size_t>(size));
+	fftw_complex *bins = fftw_alloc_complex(static_cast<size_t>(size / 2 + 1));
+	fftw_plan plan = fftw_plan_dft_r2c_1d(size, padded, bins, FFTW_ESTIMATE);
+	std::fill(padded, padded + size, 0.0);
+	std::copy(f.state.time, f.state.time + c.n, padded);
+	fftw_execute(plan);
+	double best = 0;
+	for (int32_t i = 0; i <= size / 2; i++)
+		best = std::max(best, std::hypot(bins[i][0], bins[i][1]));
+	fftw_destroy_plan(plan);
+	fftw_free(bins);
+	fftw_free(padded);
+	EXPECT_NEAR(s.top.db, to_db(best), 0.05);
+	EXPECT_NEAR(s.top.db, to_db(direct_gain(f.state, s.top.freq)), 1e-6);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, SummaryPeak,
+        testing::Values(
+                figures_case{"NarrowPeak", "999 1\n1000 3.16\n1001 1\n", 48000, 65536},
+                figures_case{"NotchBesideBoost", "500 1\n520 4\n540 0.1\n560 1\n", 44100, 255},
+                figures_case{"Normalized", "normalize\n3000 1\n3001 8\n3002 1\n", 48000, 512}),
+        [](const auto &p) { return p.param.name; });
+
+// A layout times a factor: the response in dB moves by the factor,
+// however small the gains.
+class ScaleInvariance : public testing::TestWithParam<double>
+{
+};
+
+TEST_P(ScaleInvariance, ResponseMovesByTheFactor)
+{
+	double factor = GetParam();
+	const char *layout = "100 1\n300 2\n2000 0.5\n2010 3\n8000 1\n";
+	std::string scaled = scale_layout(layout, factor);
+	designer_fixture one(48000, 512), other(48000, 512);
+	ASSERT_EQ(eq_design(one.state, layout, eq_output{}), 1);
+	ASSERT_EQ(eq_design(other.state, scaled.c_str(), eq_output{}), 1);
+	response a = design_response(one.state), b = design_response(other.state);
+	ASSERT_EQ(a.freq, b.freq);
+	for (size_t i = 0; i < a.freq.size(); i++) {
+		EXPECT_NEAR(to_db(b.achieved[i] / a.achieved[i]), to_db(factor), 1e-6) << i;
+		EXPECT_NEAR(to_db(b.requested[i] / a.requested[i]), to_db(factor), 1e-9) << i;
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ScaleInvariance, testing::Values(1e-9, 1e-4, 1e6));
+
+// The length advice follows the narrowest feature: its bins are no wider,
+// it meets 1 dB, and half of it does not.
+struct advice_case {
+	const char *name;
+	const char *layout;
+	int32_t n;
+	double narrowest; // Hz
+};
+
+class LengthAdvice : public testing::TestWithParam<advice_case>
+{
+};
+
+TEST_P(LengthAdvice, FollowsTheNarrowestFeature)
+{
+	const advice_case &c = GetParam();
+	constexpr double rate = 48000;
+	designer_fixture f(rate, c.n);
+	ASSERT_EQ(eq_design(f.state, c.layout, eq_output{}), 1);
+	design_summary s = summarize(f.state, design_response(f.state), c.layout, false);
+	int advised = 0;
+	for (const std::string &a : s.advice)
+		std::sscanf(a.c_str(), "%d taps would bring", &advised);
+	ASSERT_GT(advised, 0) << summary_text(s);
+	EXPECT_LE(rate / advised, c.narrowest);
+	auto deviation_at = [&](int32_t n) {
+		designer_fixture g(rate, n);
+		EXPECT_EQ(eq_design(g.state, c.layout, eq_output{}), 1);
+		return std::fabs(design_deviation(g.state).db);
+	};
+	EXPECT_LE(deviation_at(advised), 1.0);
+	EXPECT_TRUE(rate / (advised / 2) > c.narrowest || deviation_at(advised / 2) > 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, LengthAdvice,
+        testing::Values(advice_case{"NarrowPeak", "999 1\n1000 3.16\n1001 1\n", 4096, 1},
+                        advice_case{"Notch", "1000 1\n1010 0.1\n1020 1\n", 256, 10}),
+        [](const auto &p) { return p.param.name; });
 
 } // namespace

@@ -200,7 +200,7 @@ TEST(Summary, FiguresOfKnownLayouts)
 	                     "length: 1000 taps\n"
 	                     "latency: 500 samples, 11.338 ms\n"
 	                     "bin spacing: 44.100 Hz\n"
-	                     "peak gain: 6.02 dB at 10.0 Hz\n"
+	                     "peak gain: 6.02 dB at 0.0 Hz\n"
 	                     "largest deviation: 0.00 dB at 20.0 Hz\n"
 	                     "sum of |taps|: 2.0000\n"
 	                     "advice: lower the source by 6.02 dB to avoid clipping\n");
@@ -313,7 +313,7 @@ INSTANTIATE_TEST_SUITE_P(
         Table, Failure,
         testing::Values(
                 failure_case{
-                        "ParseError", all_outputs, "50 x\n", {}, 65, "firdesign: Parse error.\n"},
+                        "ParseError", all_outputs, "50 x\n", {}, 65, "input:1: Parse error.\n"},
                 failure_case{"NonFinite",
                              all_outputs,
                              "50 inf\n",
@@ -374,10 +374,103 @@ INSTANTIATE_TEST_SUITE_P(
                              {},
                              64,
                              "firdesign: --smooth, --target, --range"},
+                failure_case{"Utf16",
+                             all_outputs,
+                             std::string("\xff\xfe"
+                                         "1\0"
+                                         "0\0"
+                                         "0\0"
+                                         " \0"
+                                         "2\0",
+                                         12),
+                             {},
+                             65,
+                             "standard input: the text is in UTF-16"},
+                failure_case{"LayoutLine",
+                             all_outputs,
+                             "100 1\n\n50 2\n",
+                             {},
+                             65,
+                             "input:3: Parse error: Nonincreasing"},
+                failure_case{"NotRecognised",
+                             all_outputs,
+                             "Filtre: ON PK Fc 100 Hz\n",
+                             {},
+                             65,
+                             "not recognised as Equalizer APO or REW either"},
                 failure_case{"DeviceRateFails",
                              plus(all_outputs, {"-d", "/dev/pcmx.ctl"}),
                              boost,
                              {{"FIRLOAD_SIM_FAIL", "rate"}},
                              70,
                              "firdesign: Cannot get sample rate\n"}),
+        [](const auto &p) { return p.param.name; });
+
+// Sources that design, and what they print: byte-order marks, gains that
+// mute or invert, --gain, and the request beyond the last bin.
+struct accepted_case {
+	const char *name;
+	std::vector<std::string> args;
+	std::string input;
+	std::vector<std::string> out; // each found in standard output
+	std::string err;              // found in standard error
+};
+
+class Accepted : public testing::TestWithParam<accepted_case>
+{
+};
+
+TEST_P(Accepted, SaysWhatItDid)
+{
+	const accepted_case &c = GetParam();
+	run_result r = design(c.args, c.input);
+	EXPECT_EQ(r.status, 0) << r.err;
+	for (const std::string &want : c.out)
+		EXPECT_NE(r.out.find(want), std::string::npos) << want << " in\n" << r.out;
+	EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+}
+
+const char *const inverting = "100 -3\n200 0\n300 0\n";
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, Accepted,
+        testing::Values(accepted_case{"LayoutBom",
+                                      {},
+                                      "\xef\xbb\xbf"
+                                      "0 2\n",
+                                      {"peak gain: 6.02 dB"},
+                                      ""},
+                        accepted_case{"EqapoBom",
+                                      {},
+                                      "\xef\xbb\xbfPreamp: -6 dB\r\nFilter 1: OFF PK Fc 100 Hz\r\n",
+                                      {"peak gain: -6.00 dB"},
+                                      ""},
+                        accepted_case{
+                                "Warnings",
+                                {"-n", "256"},
+                                inverting,
+                                {"warning: line 1: gain -3 at 100 Hz inverts the polarity",
+                                 "warning: line 2: gain 0 at 200 Hz mutes the sound there (2 such",
+                                 "gains are linear factors"},
+                                ""},
+                        accepted_case{"WarningsWithoutSummary",
+                                      {"-n", "256", "-T", "-"},
+                                      inverting,
+                                      {},
+                                      "firdesign: warning: line 1: gain -3"},
+                        accepted_case{"GainAuto",
+                                      {"--gain", "auto"},
+                                      "20 1\n1000 3\n1010 1\n",
+                                      {"peak gain: 0.00 dB"},
+                                      ""},
+                        accepted_case{"GainKeepsHeader",
+                                      {"--gain", "-6", "-L", "-"},
+                                      "normalize\n100 2\n",
+                                      {"normalize\n100 1.00237446725"},
+                                      ""},
+                        accepted_case{"RequestBeyondLastBin",
+                                      {"-n", "3", "-R", "-"},
+                                      "17000 1\n20000 2\n24000 3\n",
+                                      {"\n24000,9.54242509"},
+                                      ""}),
         [](const auto &p) { return p.param.name; });
