@@ -1,5 +1,7 @@
 #include "plot.h"
 
+#include "png.h"
+
 #include <fcntl.h>
 #include <plplot.h>
 #include <signal.h>
@@ -248,8 +250,11 @@ bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
 	return read_all(fd, v.data(), n * sizeof(double));
 }
 
+constexpr uint32_t picture_width = 1200, picture_height = 900;
+
 // The plot's process: never returns.
-[[noreturn]] void plot_process(int curves, int file, const char *device, double rate, size_t n)
+[[noreturn]] void plot_process(int curves, const staged_file &file, const char *device, double rate,
+                               size_t n)
 {
 	int null = open("/dev/null", O_RDWR);
 	if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0)
@@ -262,13 +267,21 @@ bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
 	if (!driver_installed(device))
 		_exit(EX_CANTCREAT);
 	// PLplot writes to this stream and closes it; it never opens a file.
-	int copy = dup(file);
+	// A PNG is drawn in memory and written here.
+	bool png = std::strcmp(device, "memcairo") == 0;
+	int copy = dup(file.fd);
 	FILE *out = copy < 0 ? nullptr : fdopen(copy, "wb");
 	if (out == nullptr)
 		_exit(EX_CANTCREAT);
+	std::vector<unsigned char> picture;
 	plsdev(device);
-	plsfile(out);
-	plspage(0, 0, 1200, 900, 0, 0);
+	if (png) {
+		picture.assign(size_t{picture_width} * picture_height * 3, 255);
+		plsmem(picture_width, picture_height, picture.data());
+	} else {
+		plsfile(out);
+		plspage(0, 0, picture_width, picture_height, 0, 0);
+	}
 	plscol0(paper, 255, 255, 255);
 	plscol0(ink, 20, 20, 20);
 	plscol0(grid_line, 215, 215, 215);
@@ -301,6 +314,21 @@ bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
 	gain_panel(fine, rate);
 	taps_panel(x, y, n, rate);
 	plend();
+	if (png) {
+		write_png(out, picture, picture_width, picture_height);
+		bool bad = std::ferror(out) != 0;
+		int e = errno;
+		if (std::fclose(out) != 0) {
+			bad = true;
+			e = errno;
+		}
+		if (bad) {
+			std::fprintf(stderr, "firdesign: cannot write %s: %s\n",
+			             file.path == "-" ? "standard output" : file.path.c_str(),
+			             std::strerror(e != 0 ? e : EIO));
+			_exit(EX_IOERR);
+		}
+	}
 	_exit(0);
 }
 
@@ -316,7 +344,7 @@ bool whole(int fd, const char *device)
 	    static_cast<ssize_t>(size))
 		return false;
 	std::string_view end(tail, size);
-	if (std::strcmp(device, "pngcairo") == 0)
+	if (std::strcmp(device, "memcairo") == 0)
 		return end.ends_with(std::string_view("\0\0\0\0IEND\xae\x42\x60\x82", 12));
 	while (!end.empty() && (end.back() == '\n' || end.back() == '\r' || end.back() == ' '))
 		end.remove_suffix(1);
@@ -332,7 +360,7 @@ const char *plot_device(std::string_view ext)
 	if (ext == "svg")
 		return "svg";
 	if (ext == "png")
-		return "pngcairo";
+		return "memcairo";
 	if (ext == "pdf")
 		return "pdfcairo";
 	return nullptr;
@@ -376,7 +404,7 @@ int start_plot(plot_job &job, const staged_file &file, const char *device, doubl
 	}
 	if (pid == 0) {
 		close(ends[1]);
-		plot_process(ends[0], file.fd, device, rate, taps);
+		plot_process(ends[0], file, device, rate, taps);
 	}
 	close(ends[0]);
 	job.pid = pid;
@@ -421,6 +449,8 @@ int end_plot(plot_job &job, staged_file &file)
 		             std::strerror(EFBIG));
 		return EX_IOERR;
 	}
+	if (WIFEXITED(status) && WEXITSTATUS(status) == EX_IOERR)
+		return EX_IOERR; // the process said why
 	if (WIFEXITED(status) && WEXITSTATUS(status) == EX_CANTCREAT) {
 		std::fprintf(stderr,
 		             "firdesign: cannot create %s: PLplot's %s driver is not installed "

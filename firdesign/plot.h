@@ -12,8 +12,9 @@
 #include <string>
 #include <string_view>
 
-// The PLplot device for a plot file's extension: "svg", "pngcairo",
-// "pdfcairo", or null for an extension it cannot draw.
+// The PLplot device for a plot file's extension: "svg", "memcairo" (a PNG
+// is drawn in memory and encoded by png.h), "pdfcairo", or null for an
+// extension it cannot draw.
 const char *plot_device(std::string_view ext);
 
 // A plot drawn by a process of its own, so that PLplot can never end,
