@@ -156,12 +156,13 @@ int check_outputs(run_outputs &outs, const design_settings &s)
 		for (size_t j = i + 1; j < slot_count; j++)
 			if (given[j] != nullptr && same_file(outs.files[i], outs.files[j]))
 				return refuse("%s and %s name the same file\n", given[i], given[j]);
-		for (const char *source : {s.input, s.target_file})
-			if ((source != nullptr || s.target_file != source) &&
-			    overwrites(outs.files[i], source))
-				return refuse("%s would overwrite %s, a source of the run\n",
-				              given[i],
-				              source == nullptr ? "standard input" : source);
+		// The source (null: standard input) and the target curve, if any.
+		if (overwrites(outs.files[i], s.input))
+			return refuse("%s would overwrite %s, a source of the run\n", given[i],
+			              s.input == nullptr ? "standard input" : s.input);
+		if (s.target_file != nullptr && overwrites(outs.files[i], s.target_file))
+			return refuse("%s would overwrite %s, a source of the run\n", given[i],
+			              s.target_file);
 		if (s.report && outs.files[i].kind == output_kind::standard &&
 		    outs.files[i].direct_fd == 1)
 			return refuse("--report and an output on standard output do not go "
