@@ -201,7 +201,8 @@ void chunk(FILE *out, std::string_view type, std::span<const unsigned char> data
 	put_be32(head, static_cast<uint32_t>(data.size()));
 	head.insert(head.end(), type.begin(), type.end());
 	std::fwrite(head.data(), 1, head.size(), out);
-	std::fwrite(data.data(), 1, data.size(), out);
+	if (!data.empty())
+		std::fwrite(data.data(), 1, data.size(), out);
 	auto type_bytes = std::span(reinterpret_cast<const unsigned char *>(type.data()), 4);
 	std::vector<unsigned char> tail;
 	put_be32(tail, crc32(data, crc32(type_bytes, 0xffffffffu)) ^ 0xffffffffu);

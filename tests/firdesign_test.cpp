@@ -489,6 +489,15 @@ INSTANTIATE_TEST_SUITE_P(
                             }},
                 output_case{"StandardOutputByName", "", "$F -q -L /dev/stdout $E > out.eq", 0, "",
                             [](const scratch &s) { return holds_layout(s.at("out.eq")); }},
+                output_case{"PngPlotWhole", "", "$F -q -n 300 -P new.png $E", 0, "",
+                            [](const scratch &s) {
+	                            std::string png = read_file(s.at("new.png"));
+	                            using namespace std::literals;
+	                            // 1200 by 900, and the closing chunk.
+	                            return png.starts_with("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR"
+	                                                   "\0\0\x04\xb0\0\0\x03\x84"sv) &&
+	                                   png.ends_with("\0\0\0\0IEND\xae\x42\x60\x82"sv);
+                            }},
                 output_case{"DirectoryRefused", "mkdir dir.csv", "$F -q -T old.txt -R dir.csv $E",
                             73, "firdesign: cannot create dir.csv: "},
                 output_case{"SameFileTwice", "ln -s old.txt other.eq",
