@@ -110,6 +110,25 @@ int sync_folder(const std::string &target)
 	return e;
 }
 
+// The permission bits and owner, then the rename.
+int put_in_place(staged_file &file)
+{
+	struct stat st;
+	if (fstat(file.fd, &st) != 0)
+		return errno;
+	// Only root may give a file away: elsewhere the owner stays ours.
+	if (file.exists && (st.st_uid != file.uid || st.st_gid != file.gid)) {
+		int kept = fchown(file.fd, file.uid, file.gid);
+		(void)kept;
+	}
+	if (fchmod(file.fd, file.mode) != 0)
+		return errno;
+	if (rename(file.temp.c_str(), file.target.c_str()) != 0)
+		return errno;
+	file.committed = true;
+	return 0;
+}
+
 bool is_stream(const staged_file &f)
 {
 	return f.kind == output_kind::standard || (f.kind == output_kind::device && !f.exists);
@@ -268,22 +287,10 @@ int commit(staged_file &file)
 		return file.error;
 	switch (file.kind) {
 	case output_kind::unknown: return EINVAL;
-	case output_kind::replaced: {
-		struct stat st;
-		if (fstat(file.fd, &st) != 0)
-			return errno;
-		// Only root may give a file away: elsewhere the owner stays ours.
-		if (file.exists && (st.st_uid != file.uid || st.st_gid != file.gid)) {
-			int kept = fchown(file.fd, file.uid, file.gid);
-			(void)kept;
-		}
-		if (fchmod(file.fd, file.mode) != 0)
-			return errno;
-		if (rename(file.temp.c_str(), file.target.c_str()) != 0)
-			return errno;
-		file.committed = true;
+	case output_kind::replaced:
+		if (int e = put_in_place(file))
+			return e;
 		return sync_folder(file.target);
-	}
 	case output_kind::device: {
 		int out = open(file.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
 		if (out < 0)
@@ -342,12 +349,27 @@ int commit_streams(std::span<staged_file *const> files, std::string_view standar
 
 int commit_files(std::span<staged_file *const> files, size_t &failed)
 {
+	std::vector<size_t> renamed;
 	for (size_t i = 0; i < files.size(); i++)
-		if (files[i]->kind == output_kind::replaced)
-			if (int e = commit(*files[i])) {
-				failed = i;
+		if (files[i]->kind == output_kind::replaced) {
+			failed = i;
+			if (files[i]->error != 0)
+				return files[i]->error;
+			if (int e = put_in_place(*files[i]))
 				return e;
-			}
+			renamed.push_back(i);
+		}
+	// Each folder once.
+	for (size_t k = 0; k < renamed.size(); k++) {
+		failed = renamed[k];
+		std::string folder = folder_of(files[renamed[k]]->target);
+		bool seen = false;
+		for (size_t j = 0; j < k; j++)
+			seen = seen || folder_of(files[renamed[j]]->target) == folder;
+		if (!seen)
+			if (int e = sync_folder(files[renamed[k]]->target))
+				return e;
+	}
 	return 0;
 }
 
