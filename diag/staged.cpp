@@ -341,8 +341,11 @@ int commit_streams(std::span<staged_file *const> files, std::string_view standar
 		    standard_output.size())
 			return errno != 0 ? errno : EIO;
 	}
+	// Text printed earlier (a report) may have failed on its way out: the
+	// stream remembers.
 	failed = files.size();
-	if (std::fflush(stdout) != 0)
+	errno = 0;
+	if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
 		return errno != 0 ? errno : EIO;
 	return 0;
 }
