@@ -204,18 +204,37 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 	return 0;
 }
 
+namespace
+{
+
+// A plot whose curves could not be sent: the process may have ended first,
+// and says why.
+int unsent(run_outputs &outs, int e)
+{
+	if (int status = end_plot(outs.plot, outs.files[slot_plot]))
+		return status;
+	return fail(EX_SOFTWARE, "cannot draw %s: %s\n", shown(outs.paths[slot_plot]),
+	            std::strerror(e));
+}
+
+} // namespace
+
+int draw_taps(run_outputs &outs, const eq_state &state)
+{
+	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
+	if (outs.paths[slot_plot] != nullptr)
+		if (int e = send_plot_taps(outs.plot, taps, state.rate))
+			return unsent(outs, e);
+	return 0;
+}
+
 int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
                   std::string_view layout)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = send_plot(outs.plot, plot_response(state, r), taps, state.rate)) {
-			// The process ended early: it tells why.
-			if (int status = end_plot(outs.plot, outs.files[slot_plot]))
-				return status;
-			return fail(EX_SOFTWARE, "cannot draw %s: %s\n",
-			            shown(outs.paths[slot_plot]), std::strerror(e));
-		}
+		if (int e = send_plot_curves(outs.plot, plot_response(state, r)))
+			return unsent(outs, e);
 	if (outs.paths[slot_table] != nullptr)
 		if (int status =
 		            written(outs, slot_table, write_response(outs.files[slot_table], r)))

@@ -45,6 +45,10 @@ bool to_standard_output(const run_outputs &outs);
 // guard taking the signals from now on. 0 or the status (73).
 int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length);
 
+// Sends the taps to the plot's process, so it draws them while the
+// response is computed. 0 or the status after the message.
+int draw_taps(run_outputs &outs, const eq_state &state);
+
 // Writes every output of a design into its temporary file and waits for the
 // plot. 0 or the status (70, 73, 74) after the message.
 int write_outputs(run_outputs &outs, const eq_state &state, const response &r,

@@ -237,13 +237,9 @@ bool write_all(int fd, const void *from, size_t size)
 	return true;
 }
 
-// What goes down the pipe: the counts, then the grid, requested and
-// achieved gains, then the x and y of the taps panel.
-struct curve_counts {
-	uint64_t grid;
-	uint64_t points;
-};
-
+// What goes down the pipe, in two parts: as soon as the taps are known the
+// count and the x and y of the taps panel, and once the response is known
+// the count and the grid, requested and achieved gains.
 bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
 {
 	v.resize(n);
@@ -302,17 +298,18 @@ constexpr uint32_t picture_width = 1200, picture_height = 900;
 	plmtex("t", 1.2, 0.5, 0.5, title);
 	plschr(0, 0.9);
 
-	curve_counts counts{};
-	response fine;
+	uint64_t points = 0, grid = 0;
 	std::vector<double> x, y;
-	if (!read_all(curves, &counts, sizeof counts) ||
-	    !read_doubles(curves, fine.freq, counts.grid) ||
-	    !read_doubles(curves, fine.requested, counts.grid) ||
-	    !read_doubles(curves, fine.achieved, counts.grid) ||
-	    !read_doubles(curves, x, counts.points) || !read_doubles(curves, y, counts.points))
+	if (!read_all(curves, &points, sizeof points) || !read_doubles(curves, x, points) ||
+	    !read_doubles(curves, y, points))
 		_exit(EX_SOFTWARE); // firdesign gave up: no word, no plot
-	gain_panel(fine, rate);
 	taps_panel(x, y, n, rate);
+	response fine;
+	if (!read_all(curves, &grid, sizeof grid) || !read_doubles(curves, fine.freq, grid) ||
+	    !read_doubles(curves, fine.requested, grid) ||
+	    !read_doubles(curves, fine.achieved, grid))
+		_exit(EX_SOFTWARE);
+	gain_panel(fine, rate);
 	plend();
 	if (png) {
 		write_png(out, picture, picture_width, picture_height);
@@ -413,16 +410,32 @@ int start_plot(plot_job &job, const staged_file &file, const char *device, doubl
 	return 0;
 }
 
-int send_plot(plot_job &job, const response &fine, std::span<const double> taps, double rate)
+namespace
+{
+
+int send(plot_job &job, std::span<const std::vector<double> *const> parts)
+{
+	uint64_t count = parts[0]->size();
+	bool ok = write_all(job.curves, &count, sizeof count);
+	for (const std::vector<double> *v : parts)
+		ok = ok && write_all(job.curves, v->data(), v->size() * sizeof(double));
+	return ok ? 0 : errno;
+}
+
+} // namespace
+
+int send_plot_taps(plot_job &job, std::span<const double> taps, double rate)
 {
 	std::vector<double> x, y;
 	tap_points(taps, rate, x, y);
-	curve_counts counts{fine.freq.size(), x.size()};
-	bool ok = write_all(job.curves, &counts, sizeof counts);
-	const std::vector<double> *all[] = {&fine.freq, &fine.requested, &fine.achieved, &x, &y};
-	for (const std::vector<double> *v : all)
-		ok = ok && write_all(job.curves, v->data(), v->size() * sizeof(double));
-	int e = ok ? 0 : errno;
+	const std::vector<double> *parts[] = {&x, &y};
+	return send(job, parts);
+}
+
+int send_plot_curves(plot_job &job, const response &fine)
+{
+	const std::vector<double> *parts[] = {&fine.freq, &fine.requested, &fine.achieved};
+	int e = send(job, parts);
 	close(job.curves);
 	job.curves = -1;
 	return e;

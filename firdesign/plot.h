@@ -37,9 +37,11 @@ struct plot_job {
 int start_plot(plot_job &job, const staged_file &file, const char *device, double rate,
                size_t taps);
 
-// Sends the curves: the achieved one comes from `fine`, a response on a
-// grid at least as dense as the summary's. 0 or errno.
-int send_plot(plot_job &job, const response &fine, std::span<const double> taps, double rate);
+// Sends the taps, then the response: the achieved curve comes from
+// `fine`, a response on a grid at least as dense as the summary's. The
+// process draws each part as it comes. 0 or errno.
+int send_plot_taps(plot_job &job, std::span<const double> taps, double rate);
+int send_plot_curves(plot_job &job, const response &fine);
 
 // Waits for the plot and checks that the file is whole, then finishes it.
 // Returns 0, or the exit status after printing why: 73 when the driver is

@@ -120,6 +120,8 @@ int run_design(const design_settings &s)
 	eq_output out{printer{s.report ? stdout : nullptr, ""}, printer{stderr, "firdesign: "}};
 	if (eq_design(state, text.c_str(), out) == 0)
 		return EX_DATAERR;
+	if (int status = draw_taps(outs, state))
+		return status;
 	response r = design_response(state);
 
 	if (int status = write_outputs(outs, state, r, text))
