@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +69,29 @@ int new_target(const std::string &path, std::string &target)
 	return 0;
 }
 
+// A file beside target that no one uses yet, ".NAME.XXXXXXXX", created
+// with mode less the umask: its descriptor, or -1 with errno set.
+int create_beside(const std::string &target, mode_t mode, std::string &temp)
+{
+	static const char letters[] =
+	        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+	for (int attempt = 0; attempt < 100; attempt++) {
+		unsigned char random[8];
+		if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+			return -1;
+		std::string name = folder_of(target) + "/." + base_of(target) + ".";
+		for (unsigned char r : random)
+			name += letters[r % (sizeof letters - 1)];
+		int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+		if (fd >= 0)
+			temp = name;
+		if (fd >= 0 || errno != EEXIST)
+			return fd;
+	}
+	errno = EEXIST;
+	return -1;
+}
+
 bool same_node(const struct stat &st, int fd)
 {
 	struct stat other;
@@ -121,7 +145,7 @@ int put_in_place(staged_file &file)
 		int kept = fchown(file.fd, file.uid, file.gid);
 		(void)kept;
 	}
-	if (fchmod(file.fd, file.mode) != 0)
+	if (file.exists && fchmod(file.fd, file.mode) != 0)
 		return errno;
 	if (rename(file.temp.c_str(), file.target.c_str()) != 0)
 		return errno;
@@ -176,10 +200,7 @@ int resolve(staged_file &file, const std::string &path)
 			return errno;
 		if (int e = new_target(path, file.target))
 			return e;
-		mode_t mask = umask(0);
-		umask(mask);
 		file.kind = output_kind::replaced;
-		file.mode = 0666 & ~mask;
 		return 0;
 	}
 	if (S_ISDIR(st.st_mode))
@@ -238,20 +259,22 @@ int stage(staged_file &file, const std::string &path)
 	if (file.kind == output_kind::unknown || file.path != path)
 		if (int e = resolve(file, path))
 			return e;
-	bool named = file.kind == output_kind::replaced;
-	std::string pattern =
-	        named ? folder_of(file.target) + "/." + base_of(file.target) + ".XXXXXX"
-	              : std::string("/tmp/.output.XXXXXX");
-	std::vector<char> name(pattern.begin(), pattern.end());
-	name.push_back('\0');
-	int fd = mkstemp(name.data());
-	if (fd < 0)
-		return errno;
+	int fd;
+	if (file.kind == output_kind::replaced) {
+		// A new file is created as a plain create would make it, 0666 less
+		// the umask, which it keeps; one that replaces a file stays
+		// private until it takes that file's permission bits.
+		fd = create_beside(file.target, file.exists ? 0600 : 0666, file.temp);
+		if (fd < 0)
+			return errno;
+	} else {
+		char name[] = "/tmp/.output.XXXXXX";
+		fd = mkstemp(name);
+		if (fd < 0)
+			return errno;
+		unlink(name); // nothing to leave behind, whatever happens
+	}
 	file.fd = fd;
-	if (named)
-		file.temp = name.data();
-	else
-		unlink(name.data()); // nothing to leave behind, whatever happens
 	int copy = dup(fd);
 	file.stream = copy < 0 ? nullptr : fdopen(copy, "wb");
 	if (file.stream == nullptr) {

@@ -41,7 +41,7 @@ struct staged_file {
 	bool exists = false; // the destination exists: dev and ino name it
 	dev_t dev = 0;
 	ino_t ino = 0;
-	mode_t mode = 0; // replaced: the permission bits the file gets
+	mode_t mode = 0; // an existing file: its permission bits, kept
 	uid_t uid = 0;
 	gid_t gid = 0;
 	FILE *stream = nullptr; // what is written now
