@@ -298,10 +298,6 @@ constexpr uint32_t picture_width = 1200, picture_height = 900;
 	plmtex("t", 1.2, 0.5, 0.5, title);
 	plschr(0, 0.9);
 
-	std::vector<unsigned char> rows;
-	if (png)
-		rows = png_rows(picture_width, picture_height);
-
 	uint64_t points = 0, grid = 0;
 	std::vector<double> x, y;
 	if (!read_all(curves, &points, sizeof points) || !read_doubles(curves, x, points) ||
@@ -316,7 +312,7 @@ constexpr uint32_t picture_width = 1200, picture_height = 900;
 	gain_panel(fine, rate);
 	plend();
 	if (png) {
-		write_png(out, picture, picture_width, picture_height, rows);
+		write_png(out, picture, picture_width, picture_height);
 		bool bad = std::ferror(out) != 0;
 		int e = errno;
 		if (std::fclose(out) != 0) {

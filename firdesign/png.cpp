@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -135,15 +134,15 @@ size_t run_length(const unsigned char *p, size_t limit, unsigned char v)
 	return m;
 }
 
-// One final block with the fixed codes.
-std::vector<unsigned char> deflate(std::span<const unsigned char> in)
+// One block with the fixed codes; the last one is final. Matches stay
+// inside the block: last holds, by hash, where each 4 bytes were last seen
+// counted from first, the block's place in the whole stream.
+void deflate_block(bit_writer &w, std::span<const unsigned char> in, bool final, size_t first,
+                   std::vector<int64_t> &last)
 {
 	static const fixed_tables t;
-	bit_writer w;
-	w.out.reserve(in.size() / 16 + 64);
-	w.put(1, 1); // the final block
+	w.put(final ? 1 : 0, 1);
 	w.put(1, 2); // fixed codes
-	std::vector<int32_t> last(size_t{1} << hash_bits, -1);
 	size_t n = in.size(), i = 0;
 	while (i < n) {
 		size_t limit = std::min(longest, n - i);
@@ -159,10 +158,10 @@ std::vector<unsigned char> deflate(std::span<const unsigned char> in)
 		}
 		if (limit >= shortest) {
 			uint32_t h = hash4(&in[i]);
-			int32_t at = last[h];
-			last[h] = static_cast<int32_t>(i);
-			if (at >= 0 && i - static_cast<size_t>(at) <= window) {
-				auto from = static_cast<size_t>(at);
+			int64_t seen = last[h] - static_cast<int64_t>(first);
+			last[h] = static_cast<int64_t>(first + i);
+			if (seen >= 0 && i - static_cast<size_t>(seen) <= window) {
+				auto from = static_cast<size_t>(seen);
 				size_t m = 0;
 				while (m < limit && in[from + m] == in[i + m])
 					m++;
@@ -177,37 +176,38 @@ std::vector<unsigned char> deflate(std::span<const unsigned char> in)
 		i++;
 	}
 	t.literal(w, 256);
-	w.flush();
-	return w.out;
 }
+
+// Adler-32 of the data so far.
+struct adler {
+	uint64_t a = 1, b = 0;
+};
 
 // In blocks of 16 bytes: a grows by their sum, b by 16 times a before
 // them plus the bytes weighted 16 down to 1. Sums of plain loops, which
 // compilers vectorise.
-uint32_t adler32(std::span<const unsigned char> data)
+void adler32(adler &sum, std::span<const unsigned char> data)
 {
 	constexpr uint64_t modulus = 65521;
-	uint64_t a = 1, b = 0;
 	size_t at = 0, n = data.size();
 	while (at < n) {
 		size_t end = std::min(n, at + (size_t{1} << 20));
 		for (; at + 16 <= end; at += 16) {
-			uint32_t sum = 0, weighted = 0;
+			uint32_t plain = 0, weighted = 0;
 			for (uint32_t k = 0; k < 16; k++) {
-				sum += data[at + k];
+				plain += data[at + k];
 				weighted += (16 - k) * data[at + k];
 			}
-			b += 16 * a + weighted;
-			a += sum;
+			sum.b += 16 * sum.a + weighted;
+			sum.a += plain;
 		}
 		for (; at < end; at++) {
-			a += data[at];
-			b += a;
+			sum.a += data[at];
+			sum.b += sum.a;
 		}
-		a %= modulus;
-		b %= modulus;
+		sum.a %= modulus;
+		sum.b %= modulus;
 	}
-	return static_cast<uint32_t>((b << 16) | a);
 }
 
 uint32_t crc32(std::span<const unsigned char> data, uint32_t crc)
@@ -249,36 +249,42 @@ void chunk(FILE *out, std::string_view type, std::span<const unsigned char> data
 
 } // namespace
 
-std::vector<unsigned char> png_rows(uint32_t width, uint32_t height)
-{
-	return std::vector<unsigned char>((size_t{width} * 3 + 1) * height, 0);
-}
-
-bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, uint32_t height,
-               std::vector<unsigned char> &rows)
+bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, uint32_t height)
 {
 	size_t stride = size_t{width} * 3;
-	// Positions in the matcher are 32-bit.
-	if (rgb.size() != stride * height || rows.size() != (stride + 1) * height || width == 0 ||
-	    height == 0 || rows.size() > INT32_MAX)
+	if (rgb.size() != stride * height || width == 0 || height == 0)
 		return false;
-	for (size_t y = 0; y < height; y++) {
-		unsigned char *to = &rows[y * (stride + 1)];
-		const unsigned char *row = &rgb[y * stride];
-		if (y == 0) {
-			to[0] = 1; // Sub: each byte less the one a pixel before
-			for (size_t x = 0; x < stride; x++)
-				to[1 + x] = static_cast<unsigned char>(row[x] -
-				                                       (x >= 3 ? row[x - 3] : 0));
-		} else {
-			to[0] = 2; // Up: each byte less the one above
-			up_filter(to + 1, row, row - stride, stride);
+	// Filtered and compressed some rows at a time, in a buffer that stays
+	// in the cache: a block of deflate each.
+	size_t per_block = std::max<size_t>(1, 65536 / (stride + 1));
+	std::vector<unsigned char> rows(per_block * (stride + 1));
+	std::vector<int64_t> last(size_t{1} << hash_bits, -1);
+	bit_writer w;
+	w.out = {0x78, 0x01}; // deflate, 32 KiB window
+	adler sum;
+	size_t done = 0;
+	for (size_t y0 = 0; y0 < height; y0 += per_block) {
+		size_t y1 = std::min<size_t>(height, y0 + per_block);
+		for (size_t y = y0; y < y1; y++) {
+			unsigned char *to = &rows[(y - y0) * (stride + 1)];
+			const unsigned char *row = &rgb[y * stride];
+			if (y == 0) {
+				to[0] = 1; // Sub: each byte less the one a pixel before
+				for (size_t x = 0; x < stride; x++)
+					to[1 + x] = static_cast<unsigned char>(
+					        row[x] - (x >= 3 ? row[x - 3] : 0));
+			} else {
+				to[0] = 2; // Up: each byte less the one above
+				up_filter(to + 1, row, row - stride, stride);
+			}
 		}
+		auto block = std::span<const unsigned char>(rows).first((y1 - y0) * (stride + 1));
+		adler32(sum, block);
+		deflate_block(w, block, y1 == height, done, last);
+		done += block.size();
 	}
-	std::vector<unsigned char> z = {0x78, 0x01}; // deflate, 32 KiB window
-	std::vector<unsigned char> packed = deflate(rows);
-	z.insert(z.end(), packed.begin(), packed.end());
-	put_be32(z, adler32(rows));
+	w.flush();
+	put_be32(w.out, static_cast<uint32_t>((sum.b << 16) | sum.a));
 
 	static const unsigned char signature[] = {137, 80, 78, 71, 13, 10, 26, 10};
 	std::fwrite(signature, 1, sizeof signature, out);
@@ -287,7 +293,7 @@ bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, ui
 	put_be32(header, height);
 	header.insert(header.end(), {8, 2, 0, 0, 0}); // 8-bit RGB, no interlace
 	chunk(out, "IHDR", header);
-	chunk(out, "IDAT", z);
+	chunk(out, "IDAT", w.out);
 	chunk(out, "IEND", {});
 	return true;
 }
