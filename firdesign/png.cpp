@@ -1,5 +1,7 @@
 #include "png.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -247,27 +249,28 @@ void chunk(FILE *out, std::string_view type, std::span<const unsigned char> data
 	std::fwrite(tail.data(), 1, tail.size(), out);
 }
 
-} // namespace
+// Rows from..to of a picture, filtered and compressed some rows at a time
+// in a buffer that stays in the cache, a block of deflate each; the last
+// block is final when to is the picture's end, and the stream is left
+// whole bytes long.
+struct row_range {
+	std::span<const unsigned char> rgb;
+	size_t stride = 0, from = 0, to = 0, height = 0;
+	bit_writer w;
+	adler sum;
+};
 
-bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, uint32_t height)
+void compress_rows(row_range &r)
 {
-	size_t stride = size_t{width} * 3;
-	if (rgb.size() != stride * height || width == 0 || height == 0)
-		return false;
-	// Filtered and compressed some rows at a time, in a buffer that stays
-	// in the cache: a block of deflate each.
-	size_t per_block = std::max<size_t>(1, 65536 / (stride + 1));
+	size_t stride = r.stride, per_block = std::max<size_t>(1, 65536 / (stride + 1));
 	std::vector<unsigned char> rows(per_block * (stride + 1));
 	std::vector<int64_t> last(size_t{1} << hash_bits, -1);
-	bit_writer w;
-	w.out = {0x78, 0x01}; // deflate, 32 KiB window
-	adler sum;
 	size_t done = 0;
-	for (size_t y0 = 0; y0 < height; y0 += per_block) {
-		size_t y1 = std::min<size_t>(height, y0 + per_block);
+	for (size_t y0 = r.from; y0 < r.to; y0 += per_block) {
+		size_t y1 = std::min(r.to, y0 + per_block);
 		for (size_t y = y0; y < y1; y++) {
 			unsigned char *to = &rows[(y - y0) * (stride + 1)];
-			const unsigned char *row = &rgb[y * stride];
+			const unsigned char *row = &r.rgb[y * stride];
 			if (y == 0) {
 				to[0] = 1; // Sub: each byte less the one a pixel before
 				for (size_t x = 0; x < stride; x++)
@@ -279,12 +282,57 @@ bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, ui
 			}
 		}
 		auto block = std::span<const unsigned char>(rows).first((y1 - y0) * (stride + 1));
-		adler32(sum, block);
-		deflate_block(w, block, y1 == height, done, last);
+		adler32(r.sum, block);
+		deflate_block(r.w, block, y1 == r.height, done, last);
 		done += block.size();
 	}
-	w.flush();
-	put_be32(w.out, static_cast<uint32_t>((sum.b << 16) | sum.a));
+	if (r.to != r.height) {
+		// An empty stored block brings the stream to a whole byte, so
+		// the next range's bytes follow as they are.
+		r.w.put(0, 3);
+		r.w.flush();
+		r.w.out.insert(r.w.out.end(), {0x00, 0x00, 0xff, 0xff});
+	}
+	r.w.flush();
+}
+
+void *compress_in_thread(void *range)
+{
+	compress_rows(*static_cast<row_range *>(range));
+	return nullptr;
+}
+
+} // namespace
+
+bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, uint32_t height)
+{
+	size_t stride = size_t{width} * 3;
+	if (rgb.size() != stride * height || width == 0 || height == 0)
+		return false;
+	// The two halves at once, the lower one in a thread of its own (or
+	// after the upper one when there is none).
+	row_range upper{rgb, stride, 0, height / 2, height, {}, {}};
+	row_range lower{rgb, stride, height / 2, height, height, {}, {}};
+	pthread_t helper;
+	bool threaded = pthread_create(&helper, nullptr, compress_in_thread, &lower) == 0;
+	compress_rows(upper);
+	if (threaded)
+		pthread_join(helper, nullptr);
+	else
+		compress_rows(lower);
+
+	std::vector<unsigned char> z = {0x78, 0x01}; // deflate, 32 KiB window
+	z.insert(z.end(), upper.w.out.begin(), upper.w.out.end());
+	z.insert(z.end(), lower.w.out.begin(), lower.w.out.end());
+	// Adler-32 of the two together: every step of the lower half adds
+	// the upper half's sum less 1 more to b.
+	constexpr uint64_t modulus = 65521;
+	uint64_t length = (stride + 1) * (height - height / 2);
+	uint64_t a = (upper.sum.a + lower.sum.a + modulus - 1) % modulus;
+	uint64_t b =
+	        (upper.sum.b + lower.sum.b + (length % modulus) * (upper.sum.a + modulus - 1)) %
+	        modulus;
+	put_be32(z, static_cast<uint32_t>((b << 16) | a));
 
 	static const unsigned char signature[] = {137, 80, 78, 71, 13, 10, 26, 10};
 	std::fwrite(signature, 1, sizeof signature, out);
@@ -293,7 +341,7 @@ bool write_png(FILE *out, std::span<const unsigned char> rgb, uint32_t width, ui
 	put_be32(header, height);
 	header.insert(header.end(), {8, 2, 0, 0, 0}); // 8-bit RGB, no interlace
 	chunk(out, "IHDR", header);
-	chunk(out, "IDAT", w.out);
+	chunk(out, "IDAT", z);
 	chunk(out, "IEND", {});
 	return true;
 }
