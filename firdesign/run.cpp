@@ -122,7 +122,7 @@ int run_design(const design_settings &s)
 		return EX_DATAERR;
 	if (int status = draw_taps(outs, state))
 		return status;
-	response r = design_response(state);
+	response r = design_response_in_two(state);
 
 	if (int status = write_outputs(outs, state, r, text))
 		return status;
