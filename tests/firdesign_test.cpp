@@ -535,8 +535,10 @@ INSTANTIATE_TEST_SUITE_P(
                             "firdesign: cannot write standard output: "},
                 output_case{"SummaryToFullOutput", "", "$F -R old.csv -T old.txt $E > /dev/full",
                             74, "firdesign: cannot write standard output: "},
-                output_case{"Terminated", "",
-                            "$F -q -n 1048576 -R old.csv -T old.txt -P new.svg $E & "
-                            "sleep 0.3; kill $!; wait $!",
+                // Held at the FIFO nobody reads, after every file was
+                // written and before any is renamed.
+                output_case{"Terminated", "mkfifo pipe.eq",
+                            "$F -q -R old.csv -T old.txt -P new.svg -L pipe.eq $E & "
+                            "sleep 0.5; kill $!; wait $!",
                             128 + SIGTERM, ""}),
         [](const auto &p) { return p.param.name; });
