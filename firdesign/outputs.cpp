@@ -141,7 +141,7 @@ int written(const run_outputs &outs, size_t slot, int e)
 
 } // namespace
 
-int check_outputs(run_outputs &outs, const design_settings &s)
+int resolve_outputs(run_outputs &outs, const design_settings &s)
 {
 	const char *given[slot_count] = {s.plot, s.response, s.taps, s.layout};
 	for (size_t i = 0; i < slot_count; i++) {

@@ -36,7 +36,7 @@ struct run_outputs {
 // outputs that name the same file, an output that is a source of the run,
 // or --report with an output on standard output (64). Nothing is created.
 // Returns 0 or the status.
-int check_outputs(run_outputs &outs, const design_settings &s);
+int resolve_outputs(run_outputs &outs, const design_settings &s);
 
 // Whether an output goes to standard output (the summary is then left out).
 bool to_standard_output(const run_outputs &outs);

@@ -63,7 +63,7 @@ int run_design(const design_settings &s)
 	// Declared first, ended last: the guard outlives every temporary file.
 	interrupt_guard signals;
 	run_outputs outs;
-	if (int status = check_outputs(outs, s))
+	if (int status = resolve_outputs(outs, s))
 		return status;
 	int32_t rate = s.rate, length = s.length;
 	if (s.device != nullptr) {
