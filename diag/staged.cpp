@@ -1,18 +1,171 @@
 #include "staged.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+namespace
+{
+
+// Links followed by hand at most, as the kernel does.
+constexpr int most_links = 40;
+
+std::string folder_of(const std::string &path)
+{
+	size_t slash = path.rfind('/');
+	if (slash == std::string::npos)
+		return ".";
+	return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string base_of(const std::string &path)
+{
+	size_t slash = path.rfind('/');
+	return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The path without "." and ".." and links in its folders; 0 or errno.
+int real_path(const std::string &path, std::string &real)
+{
+	char buffer[PATH_MAX];
+	if (realpath(path.c_str(), buffer) == nullptr)
+		return errno;
+	real = buffer;
+	return 0;
+}
+
+// Where a path that names nothing yet leads: through a dangling link to
+// the file it names, in a folder that exists. 0 or errno.
+int new_target(const std::string &path, std::string &target)
+{
+	std::string at = path;
+	for (int i = 0; i < most_links; i++) {
+		struct stat st;
+		if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+			break;
+		std::vector<char> text(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) +
+		                       1);
+		ssize_t n = readlink(at.c_str(), text.data(), text.size() - 1);
+		if (n < 0)
+			return errno;
+		std::string next(text.data(), static_cast<size_t>(n));
+		at = next[0] == '/' ? next : folder_of(at) + "/" + next;
+	}
+	std::string base = base_of(at);
+	if (base.empty() || base == "." || base == "..")
+		return EISDIR;
+	std::string folder;
+	if (int e = real_path(folder_of(at), folder))
+		return e;
+	target = (folder == "/" ? "" : folder) + "/" + base;
+	return 0;
+}
+
+// A file beside target that no one uses yet, ".NAME.XXXXXXXX", created
+// with mode less the umask: its descriptor, or -1 with errno set.
+int create_beside(const std::string &target, mode_t mode, std::string &temp)
+{
+	static const char letters[] =
+	        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+	for (int attempt = 0; attempt < 100; attempt++) {
+		unsigned char random[8];
+		if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+			return -1;
+		std::string name = folder_of(target) + "/." + base_of(target) + ".";
+		for (unsigned char r : random)
+			name += letters[r % (sizeof letters - 1)];
+		int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+		if (fd >= 0)
+			temp = name;
+		if (fd >= 0 || errno != EEXIST)
+			return fd;
+	}
+	errno = EEXIST;
+	return -1;
+}
+
+bool same_node(const struct stat &st, int fd)
+{
+	struct stat other;
+	return fstat(fd, &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+}
+
+// Every byte of the temporary file to out. 0 or errno.
+int copy_to(int in, int out)
+{
+	char chunk[65536];
+	off_t at = 0;
+	for (;;) {
+		ssize_t n = pread(in, chunk, sizeof chunk, at);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0)
+			return errno;
+		if (n == 0)
+			return 0;
+		at += n;
+		for (ssize_t done = 0; done < n;) {
+			ssize_t w = write(out, chunk + done, static_cast<size_t>(n - done));
+			if (w < 0 && errno == EINTR)
+				continue;
+			if (w <= 0)
+				return w < 0 ? errno : EIO;
+			done += w;
+		}
+	}
+}
+
+// Flushes the folder of a renamed file; file systems that cannot are let be.
+int sync_folder(const std::string &target)
+{
+	int dir = open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (dir < 0)
+		return errno;
+	int e = fsync(dir) == 0 || errno == EINVAL || errno == ENOTSUP ? 0 : errno;
+	close(dir);
+	return e;
+}
+
+// The permission bits and owner, then the rename.
+int put_in_place(staged_file &file)
+{
+	struct stat st;
+	if (fstat(file.fd, &st) != 0)
+		return errno;
+	// Only root may give a file away: elsewhere the owner stays ours.
+	if (file.exists && (st.st_uid != file.uid || st.st_gid != file.gid)) {
+		int kept = fchown(file.fd, file.uid, file.gid);
+		(void)kept;
+	}
+	if (file.exists && fchmod(file.fd, file.mode) != 0)
+		return errno;
+	if (rename(file.temp.c_str(), file.target.c_str()) != 0)
+		return errno;
+	file.committed = true;
+	return 0;
+}
+
+bool is_stream(const staged_file &f)
+{
+	return f.kind == output_kind::standard || (f.kind == output_kind::device && !f.exists);
+}
+
+} // namespace
 
 staged_file::~staged_file()
 {
 	if (stream != nullptr)
 		std::fclose(stream);
+	if (fd >= 0)
+		close(fd);
 	if (!temp.empty() && !committed)
 		unlink(temp.c_str());
 }
@@ -27,33 +180,107 @@ std::string_view extension(std::string_view path)
 	return base.substr(dot + 1);
 }
 
-int stage(staged_file &file, const std::string &path)
+int resolve(staged_file &file, const std::string &path)
 {
 	file.path = path;
-	std::string pattern;
+	file.kind = output_kind::unknown;
+	struct stat st;
 	if (path == "-") {
-		const char *tmp = "/tmp";
-		pattern = std::string(tmp) + "/firdesign.XXXXXX";
-	} else {
-		size_t slash = path.rfind('/');
-		std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-		std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-		pattern = dir + "." + base + ".XXXXXX";
+		file.kind = output_kind::standard;
+		file.direct_fd = STDOUT_FILENO;
+		if (fstat(STDOUT_FILENO, &st) == 0 && !S_ISCHR(st.st_mode)) {
+			file.exists = true;
+			file.dev = st.st_dev;
+			file.ino = st.st_ino;
+		}
+		return 0;
 	}
-	std::vector<char> name(pattern.begin(), pattern.end());
-	name.push_back('\0');
-	int fd = mkstemp(name.data());
-	if (fd < 0)
-		return errno;
-	file.temp = name.data();
-	// What a plain create would have given: 0666 less the umask.
-	mode_t mask = umask(0);
-	umask(mask);
-	fchmod(fd, 0666 & ~mask);
-	file.stream = fdopen(fd, "wb");
+	if (stat(path.c_str(), &st) != 0) {
+		if (errno != ENOENT)
+			return errno;
+		if (int e = new_target(path, file.target))
+			return e;
+		file.kind = output_kind::replaced;
+		return 0;
+	}
+	if (S_ISDIR(st.st_mode))
+		return EISDIR;
+	// A character device is a stream: it is never "the same file" twice,
+	// so it keeps no identity.
+	bool keep_identity = !S_ISCHR(st.st_mode);
+	file.exists = keep_identity;
+	file.dev = keep_identity ? st.st_dev : 0;
+	file.ino = keep_identity ? st.st_ino : 0;
+	for (int fd : {STDOUT_FILENO, STDERR_FILENO})
+		if (same_node(st, fd)) {
+			// /dev/stdout and the like, or the file the shell redirected
+			// into: written through the descriptor, never replaced.
+			file.kind = output_kind::standard;
+			file.direct_fd = fd;
+			return 0;
+		}
+	if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+		file.kind = output_kind::device;
+		return 0;
+	}
+	if (!S_ISREG(st.st_mode))
+		return EINVAL;
+	if (int e = real_path(path, file.target))
+		return e;
+	file.kind = output_kind::replaced;
+	file.mode = st.st_mode & 0777;
+	file.uid = st.st_uid;
+	file.gid = st.st_gid;
+	return 0;
+}
+
+bool same_file(const staged_file &a, const staged_file &b)
+{
+	if (is_stream(a) || is_stream(b))
+		return false;
+	if (a.exists && b.exists)
+		return a.dev == b.dev && a.ino == b.ino;
+	return !a.exists && !b.exists && a.target == b.target;
+}
+
+bool overwrites(const staged_file &file, const char *path)
+{
+	if (!file.exists)
+		return false;
+	struct stat st;
+	bool from_stdin = path == nullptr || std::strcmp(path, "-") == 0;
+	if ((from_stdin ? fstat(STDIN_FILENO, &st) : stat(path, &st)) != 0 || S_ISCHR(st.st_mode))
+		return false;
+	return st.st_dev == file.dev && st.st_ino == file.ino;
+}
+
+int stage(staged_file &file, const std::string &path)
+{
+	if (file.kind == output_kind::unknown || file.path != path)
+		if (int e = resolve(file, path))
+			return e;
+	int fd;
+	if (file.kind == output_kind::replaced) {
+		// A new file is created as a plain create would make it, 0666 less
+		// the umask, which it keeps; one that replaces a file stays
+		// private until it takes that file's permission bits.
+		fd = create_beside(file.target, file.exists ? 0600 : 0666, file.temp);
+		if (fd < 0)
+			return errno;
+	} else {
+		char name[] = "/tmp/.output.XXXXXX";
+		fd = mkstemp(name);
+		if (fd < 0)
+			return errno;
+		unlink(name); // nothing to leave behind, whatever happens
+	}
+	file.fd = fd;
+	int copy = dup(fd);
+	file.stream = copy < 0 ? nullptr : fdopen(copy, "wb");
 	if (file.stream == nullptr) {
 		int e = errno;
-		close(fd);
+		if (copy >= 0)
+			close(copy);
 		return e;
 	}
 	return 0;
@@ -61,45 +288,123 @@ int stage(staged_file &file, const std::string &path)
 
 int finish(staged_file &file)
 {
-	if (file.stream == nullptr)
-		return file.error;
-	bool bad = std::ferror(file.stream) != 0;
-	int e = errno;
-	if (std::fclose(file.stream) != 0) {
-		bad = true;
-		e = errno;
+	if (file.stream != nullptr) {
+		bool bad = std::ferror(file.stream) != 0;
+		int e = errno;
+		if (std::fclose(file.stream) != 0) {
+			bad = true;
+			e = errno;
+		}
+		file.stream = nullptr;
+		if (bad && file.error == 0)
+			file.error = e != 0 ? e : EIO;
+		if (file.error == 0 && file.kind == output_kind::replaced && fsync(file.fd) != 0)
+			file.error = errno;
 	}
-	file.stream = nullptr;
-	if (bad && file.error == 0)
-		file.error = e != 0 ? e : EIO;
 	return file.error;
 }
 
 int commit(staged_file &file)
 {
-	if (file.path != "-") {
-		if (rename(file.temp.c_str(), file.path.c_str()) != 0)
+	if (file.error != 0)
+		return file.error;
+	switch (file.kind) {
+	case output_kind::unknown: return EINVAL;
+	case output_kind::replaced:
+		if (int e = put_in_place(file))
+			return e;
+		return sync_folder(file.target);
+	case output_kind::device: {
+		int out = open(file.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+		if (out < 0)
 			return errno;
-		file.committed = true;
-		return 0;
+		int e = copy_to(file.fd, out);
+		if (close(out) != 0 && e == 0)
+			e = errno;
+		file.committed = e == 0;
+		return e;
 	}
-	FILE *in = std::fopen(file.temp.c_str(), "rb");
-	if (in == nullptr)
-		return errno;
-	char chunk[65536];
-	size_t n;
-	int e = 0;
-	while ((n = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-		if (std::fwrite(chunk, 1, n, stdout) != n) {
-			e = errno != 0 ? errno : EIO;
-			break;
+	case output_kind::standard: {
+		std::fflush(file.direct_fd == STDERR_FILENO ? stderr : stdout);
+		int e = copy_to(file.fd, file.direct_fd);
+		file.committed = e == 0;
+		return e;
+	}
+	}
+	return EINVAL;
+}
+
+int commit_streams(std::span<staged_file *const> files, std::string_view standard_output,
+                   size_t &failed)
+{
+	for (size_t i = 0; i < files.size(); i++) {
+		failed = i;
+		const staged_file &f = *files[i];
+		if (f.error != 0)
+			return f.error;
+		struct stat st;
+		if (f.kind == output_kind::replaced) {
+			if (lstat(f.target.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+				return EISDIR;
+			if (fstat(f.fd, &st) != 0)
+				return errno;
+			if (st.st_nlink == 0)
+				return ENOENT; // someone removed the temporary file
 		}
-	if (e == 0 && std::ferror(in))
-		e = EIO;
-	std::fclose(in);
-	if (e == 0 && std::fflush(stdout) != 0)
-		e = errno != 0 ? errno : EIO;
-	return e;
+	}
+	for (size_t i = 0; i < files.size(); i++)
+		if (files[i]->kind != output_kind::replaced)
+			if (int e = commit(*files[i])) {
+				failed = i;
+				return e;
+			}
+	if (!standard_output.empty()) {
+		failed = files.size();
+		if (std::fwrite(standard_output.data(), 1, standard_output.size(), stdout) !=
+		    standard_output.size())
+			return errno != 0 ? errno : EIO;
+	}
+	// Text printed earlier (a report) may have failed on its way out: the
+	// stream remembers.
+	failed = files.size();
+	errno = 0;
+	if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)
+		return errno != 0 ? errno : EIO;
+	return 0;
+}
+
+int commit_files(std::span<staged_file *const> files, size_t &failed)
+{
+	std::vector<size_t> renamed;
+	for (size_t i = 0; i < files.size(); i++)
+		if (files[i]->kind == output_kind::replaced) {
+			failed = i;
+			if (files[i]->error != 0)
+				return files[i]->error;
+			if (int e = put_in_place(*files[i]))
+				return e;
+			renamed.push_back(i);
+		}
+	// Each folder once.
+	for (size_t k = 0; k < renamed.size(); k++) {
+		failed = renamed[k];
+		std::string folder = folder_of(files[renamed[k]]->target);
+		bool seen = false;
+		for (size_t j = 0; j < k; j++)
+			seen = seen || folder_of(files[renamed[j]]->target) == folder;
+		if (!seen)
+			if (int e = sync_folder(files[renamed[k]]->target))
+				return e;
+	}
+	return 0;
+}
+
+int commit_all(std::span<staged_file *const> files, std::string_view standard_output,
+               size_t &failed)
+{
+	if (int e = commit_streams(files, standard_output, failed))
+		return e;
+	return commit_files(files, failed);
 }
 
 int write_text(staged_file &file, std::string_view text)

@@ -1,18 +1,51 @@
-// Output files written all or nothing: each is written to a temporary file
-// in its destination folder and renamed into place only once the whole run
+// Output files written all or nothing: what a run writes goes to a
+// temporary file first and reaches its destination only once the whole run
 // has succeeded, so a failing run leaves no new file and never replaces or
-// truncates an existing one. "-" stands for standard output, written at
-// the same moment.
+// truncates an existing one.
+//
+// Where an output goes depends on what its path names:
+//  - a new path or a regular file: a temporary file beside it, renamed into
+//    place, keeping the permission bits (and, where allowed, the owner) of
+//    the file it replaces; a new file gets 0666 less the umask;
+//  - a symbolic link: followed, and the file it leads to replaced that way;
+//    the link stays;
+//  - "-", the process's own standard output or error, a character device or
+//    a FIFO: written directly, at commit time, from a temporary file that
+//    has no name;
+//  - a directory, or anything else: refused.
+// Each file is flushed to the disk before it is renamed, and its folder
+// after.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 
+enum class output_kind {
+	unknown,  // not resolved yet
+	replaced, // a new or regular file, renamed into place
+	device,   // a character device or a FIFO, opened and written at commit
+	standard, // standard output or error, written through its descriptor
+};
+
 struct staged_file {
-	std::string path; // where it goes; "-" for standard output
-	std::string temp; // what is written now
-	FILE *stream = nullptr;
+	std::string path;   // as given; "-" for standard output
+	std::string target; // the file replaced: links followed (replaced only)
+	std::string temp;   // the temporary file beside target (replaced only)
+	output_kind kind = output_kind::unknown;
+	int direct_fd = -1;  // standard: 1 or 2
+	bool exists = false; // the destination exists: dev and ino name it
+	dev_t dev = 0;
+	ino_t ino = 0;
+	mode_t mode = 0; // an existing file: its permission bits, kept
+	uid_t uid = 0;
+	gid_t gid = 0;
+	FILE *stream = nullptr; // what is written now
+	int fd = -1;            // the temporary file, kept open until the end
 	bool committed = false;
 	int error = 0; // errno of the first failure
 
@@ -22,16 +55,44 @@ struct staged_file {
 	~staged_file(); // removes the temporary file unless committed
 };
 
-// Creates the temporary file for path. 0 on success, else errno.
+// Decides where path goes, touching nothing: EISDIR for a directory,
+// EINVAL for a socket or a block device, or the errno of a folder that
+// cannot be reached. 0 on success.
+int resolve(staged_file &file, const std::string &path);
+
+// Whether two resolved outputs end in the same file: the same file on disk,
+// or the same new path once links and folders are resolved. Outputs that
+// are written as streams (standard output, character devices) are never
+// the same file.
+bool same_file(const staged_file &a, const staged_file &b);
+
+// Whether a resolved output would write over the file at path ("-" or null:
+// standard input) that the run reads. Character devices never count.
+bool overwrites(const staged_file &file, const char *path);
+
+// Resolves path unless it was resolved already, then creates the
+// temporary file. 0 on success, else errno.
 int stage(staged_file &file, const std::string &path);
 
 // Closes the stream (if still open), checking that every byte reached the
-// file. 0 on success, else errno.
+// file, and flushes the file to the disk. 0 on success, else errno.
 int finish(staged_file &file);
 
-// Renames the temporary file into place, or copies it to standard output.
-// 0 on success, else errno.
+// Renames the temporary file into place (then flushes its folder), or
+// copies it to its device or descriptor. 0 on success, else errno.
 int commit(staged_file &file);
+
+// Commits a set of finished files as one: every destination is checked
+// again first, then the outputs written directly and the text for
+// standard output go out, and only then is any file renamed, so that a
+// failure before the renames leaves every existing file as it was. On
+// failure returns errno and sets failed to the index of the file (or
+// files.size() for the text). It is commit_streams, then commit_files.
+int commit_all(std::span<staged_file *const> files, std::string_view standard_output,
+               size_t &failed);
+int commit_streams(std::span<staged_file *const> files, std::string_view standard_output,
+                   size_t &failed);
+int commit_files(std::span<staged_file *const> files, size_t &failed);
 
 // The extension of a path: the text after its last '.' in its last
 // component, or "" when it has none.

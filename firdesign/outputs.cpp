@@ -1,11 +1,15 @@
 #include "outputs.h"
 
-#include <sndfile.h>
+#include <pthread.h>
+#include <sysexits.h>
 
 #include <bit>
 #include <cerrno>
 #include <cstdint>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 bool tap_format_known(std::string_view ext)
@@ -29,25 +33,45 @@ template <typename T> void put_le(FILE *out, std::span<const double> taps)
 	std::fwrite(bytes.data(), 1, bytes.size(), out);
 }
 
+// Mono 32-bit IEEE float as the WAVE format describes it for a format
+// other than integer PCM: an 18-byte fmt chunk (its extension size 0) and a
+// fact chunk with the frame count, then the data; no other chunk, so that
+// readers that warn about unknown or short chunks read it silently.
 int write_wav(staged_file &file, std::span<const double> taps, int32_t rate)
 {
-	// libsndfile writes through its own descriptor of the temporary file.
-	std::fclose(file.stream);
-	file.stream = nullptr;
-	SF_INFO info{};
-	info.samplerate = rate;
-	info.channels = 1;
-	info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-	SNDFILE *sf = sf_open(file.temp.c_str(), SFM_WRITE, &info);
-	if (sf == nullptr)
-		return file.error = EIO;
-	std::vector<float> samples(taps.begin(), taps.end());
-	auto frames = static_cast<sf_count_t>(samples.size());
-	bool ok = sf_writef_float(sf, samples.data(), frames) == frames &&
-	          sf_error(sf) == SF_ERR_NO_ERROR;
-	if (sf_close(sf) != 0)
-		ok = false;
-	return ok ? 0 : (file.error = EIO);
+	auto frames = static_cast<uint32_t>(taps.size());
+	auto sample_rate = static_cast<uint32_t>(rate);
+	std::vector<unsigned char> head;
+	auto u16 = [&](uint32_t v) {
+		for (int b = 0; b < 2; b++)
+			head.push_back(static_cast<unsigned char>(v >> (8 * b)));
+	};
+	auto u32 = [&](uint32_t v) {
+		for (int b = 0; b < 4; b++)
+			head.push_back(static_cast<unsigned char>(v >> (8 * b)));
+	};
+	auto tag = [&](const char *id) { head.insert(head.end(), id, id + 4); };
+	constexpr uint32_t ieee_float = 3, bytes = 4;
+	tag("RIFF");
+	u32(4 + (8 + 18) + (8 + 4) + 8 + frames * bytes);
+	tag("WAVE");
+	tag("fmt ");
+	u32(18);
+	u16(ieee_float);
+	u16(1); // channels
+	u32(sample_rate);
+	u32(sample_rate * bytes);
+	u16(bytes); // block align
+	u16(8 * bytes);
+	u16(0); // no extension
+	tag("fact");
+	u32(4);
+	u32(frames);
+	tag("data");
+	u32(frames * bytes);
+	std::fwrite(head.data(), 1, head.size(), file.stream);
+	put_le<float>(file.stream, taps);
+	return finish(file);
 }
 
 } // namespace
@@ -73,4 +97,227 @@ int write_response(staged_file &file, const response &r)
 		std::fprintf(file.stream, "%.10g,%.10g,%.10g\n", r.freq[i], to_db(r.requested[i]),
 		             to_db(r.achieved[i]));
 	return finish(file);
+}
+
+namespace
+{
+
+// "firdesign: " and the message; returns status.
+__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
+{
+	std::fputs("firdesign: ", stderr);
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(stderr, format, ap);
+	va_end(ap);
+	return status;
+}
+
+// The same, then the usage: a usage error.
+__attribute__((format(printf, 1, 2))) int refuse(const char *format, ...)
+{
+	std::fputs("firdesign: ", stderr);
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(stderr, format, ap);
+	va_end(ap);
+	print_design_usage(stderr, false);
+	return EX_USAGE;
+}
+
+// How messages name an output.
+const char *shown(const char *path)
+{
+	return std::strcmp(path, "-") == 0 ? "standard output" : path;
+}
+
+int written(const run_outputs &outs, size_t slot, int e)
+{
+	if (e != 0)
+		return fail(EX_IOERR, "cannot write %s: %s\n", shown(outs.paths[slot]),
+		            std::strerror(e));
+	return 0;
+}
+
+} // namespace
+
+int resolve_outputs(run_outputs &outs, const design_settings &s)
+{
+	const char *given[slot_count] = {s.plot, s.response, s.taps, s.layout};
+	for (size_t i = 0; i < slot_count; i++) {
+		outs.paths[i] = given[i];
+		if (given[i] != nullptr)
+			if (int e = resolve(outs.files[i], given[i]))
+				return fail(EX_CANTCREAT, "cannot create %s: %s\n", given[i],
+				            std::strerror(e));
+	}
+	for (size_t i = 0; i < slot_count; i++) {
+		if (given[i] == nullptr)
+			continue;
+		for (size_t j = i + 1; j < slot_count; j++)
+			if (given[j] != nullptr && same_file(outs.files[i], outs.files[j]))
+				return refuse("%s and %s name the same file\n", given[i], given[j]);
+		// The source (null: standard input) and the target curve, if any.
+		if (overwrites(outs.files[i], s.input))
+			return refuse("%s would overwrite %s, a source of the run\n", given[i],
+			              s.input == nullptr ? "standard input" : s.input);
+		if (s.target_file != nullptr && overwrites(outs.files[i], s.target_file))
+			return refuse("%s would overwrite %s, a source of the run\n", given[i],
+			              s.target_file);
+		if (s.report && outs.files[i].kind == output_kind::standard &&
+		    outs.files[i].direct_fd == 1)
+			return refuse("--report and an output on standard output do not go "
+			              "together\n");
+	}
+	return 0;
+}
+
+bool to_standard_output(const run_outputs &outs)
+{
+	for (size_t i = 0; i < slot_count; i++)
+		if (outs.paths[i] != nullptr && outs.files[i].kind == output_kind::standard &&
+		    outs.files[i].direct_fd == 1)
+			return true;
+	return false;
+}
+
+int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length)
+{
+	hold_signals(guard);
+	for (size_t i = 0; i < slot_count; i++)
+		if (outs.paths[i] != nullptr)
+			if (int e = stage_guarded(guard, outs.files[i], outs.paths[i]))
+				return fail(EX_CANTCREAT, "cannot create %s: %s\n",
+				            shown(outs.paths[i]), std::strerror(e));
+	if (const char *path = outs.paths[slot_plot]) {
+		bool standard = std::strcmp(path, "-") == 0;
+		const char *device = plot_device(standard ? "svg" : extension(path));
+		// Forked before the signal thread starts: the process has one
+		// thread then.
+		if (int e = start_plot(outs.plot, outs.files[slot_plot], device, rate, length))
+			return fail(EX_OSERR, "cannot draw %s: %s\n", shown(path),
+			            std::strerror(e));
+		std::lock_guard<std::mutex> hold(guard.lock);
+		guard.child = outs.plot.pid;
+	}
+	if (int e = watch(guard))
+		return fail(EX_OSERR, "cannot watch for signals: %s\n", std::strerror(e));
+	return 0;
+}
+
+namespace
+{
+
+// A plot whose curves could not be sent: the process may have ended first,
+// and says why.
+int unsent(run_outputs &outs, int e)
+{
+	if (int status = end_plot(outs.plot, outs.files[slot_plot]))
+		return status;
+	return fail(EX_SOFTWARE, "cannot draw %s: %s\n", shown(outs.paths[slot_plot]),
+	            std::strerror(e));
+}
+
+} // namespace
+
+namespace
+{
+
+struct half_response {
+	const eq_state *state = nullptr;
+	std::vector<double> freq;
+	response r;
+};
+
+void *respond_in_thread(void *job)
+{
+	auto &j = *static_cast<half_response *>(job);
+	j.r = response_at(*j.state, std::move(j.freq));
+	return nullptr;
+}
+
+} // namespace
+
+response design_response_in_two(const eq_state &state)
+{
+	std::vector<double> grid = response_grid(state.rate);
+	size_t half = grid.size() / 2;
+	// Every point is computed on its own, so the halves give the numbers
+	// of one call.
+	half_response upper{&state,
+	                    std::vector<double>(grid.begin() + static_cast<long>(half), grid.end()),
+	                    {}};
+	grid.resize(half);
+	pthread_t helper;
+	bool threaded = pthread_create(&helper, nullptr, respond_in_thread, &upper) == 0;
+	response r = response_at(state, std::move(grid));
+	if (threaded)
+		pthread_join(helper, nullptr);
+	else
+		respond_in_thread(&upper);
+	for (auto [to, from] :
+	     {std::pair{&r.freq, &upper.r.freq}, std::pair{&r.requested, &upper.r.requested},
+	      std::pair{&r.achieved, &upper.r.achieved}})
+		to->insert(to->end(), from->begin(), from->end());
+	return r;
+}
+
+int draw_taps(run_outputs &outs, const eq_state &state)
+{
+	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
+	if (outs.paths[slot_plot] != nullptr)
+		if (int e = send_plot_taps(outs.plot, taps, state.rate))
+			return unsent(outs, e);
+	return 0;
+}
+
+int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
+                  std::string_view layout)
+{
+	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
+	if (outs.paths[slot_plot] != nullptr)
+		if (int e = send_plot_curves(outs.plot, plot_response(state, r)))
+			return unsent(outs, e);
+	if (outs.paths[slot_table] != nullptr)
+		if (int status =
+		            written(outs, slot_table, write_response(outs.files[slot_table], r)))
+			return status;
+	if (const char *path = outs.paths[slot_taps]) {
+		bool standard = std::strcmp(path, "-") == 0;
+		if (int status = written(outs, slot_taps,
+		                         write_taps(outs.files[slot_taps],
+		                                    standard ? "txt" : extension(path), taps,
+		                                    static_cast<int32_t>(state.rate))))
+			return status;
+	}
+	if (outs.paths[slot_layout] != nullptr)
+		if (int status =
+		            written(outs, slot_layout, write_text(outs.files[slot_layout], layout)))
+			return status;
+	if (outs.paths[slot_plot] != nullptr)
+		return end_plot(outs.plot, outs.files[slot_plot]);
+	return 0;
+}
+
+int commit_outputs(run_outputs &outs, interrupt_guard &guard, std::string_view summary)
+{
+	std::vector<staged_file *> files;
+	std::vector<const char *> paths;
+	for (size_t i = 0; i < slot_count; i++)
+		if (outs.paths[i] != nullptr) {
+			files.push_back(&outs.files[i]);
+			paths.push_back(outs.paths[i]);
+		}
+	size_t failed = 0;
+	int e = commit_streams(files, summary, failed);
+	if (e == 0) {
+		// No signal cleans up halfway through the renames.
+		std::lock_guard<std::mutex> hold(guard.lock);
+		e = commit_files(files, failed);
+	}
+	if (e == 0)
+		return 0;
+	if (failed == files.size())
+		return fail(EX_IOERR, "cannot write standard output: %s\n", std::strerror(e));
+	return fail(EX_IOERR, "cannot write %s: %s\n", shown(paths[failed]), std::strerror(e));
 }

@@ -1,11 +1,23 @@
 #include "plot.h"
 
+#include "png.h"
+
+#include <fcntl.h>
 #include <plplot.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sysexits.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace
@@ -14,11 +26,19 @@ namespace
 // cmap0 entries this plot sets up.
 enum colour : PLINT { paper = 0, ink = 1, grid_line = 2, requested_line = 3, achieved_line = 4 };
 
-// Plots give up quietly: PLplot's fatal errors end here instead of exit().
-int refuse_exit(PLCHAR_VECTOR message)
+// PLplot's fatal errors end the plot's process, never firdesign: while the
+// driver starts they mean it is missing or broken, afterwards that PLplot
+// failed. Either way PLplot's words go to standard error first.
+int driver_failed(PLCHAR_VECTOR message)
 {
-	std::fprintf(stderr, "firdesign: plot: %s\n", message);
-	return 0;
+	std::fprintf(stderr, "firdesign: PLplot: %s\n", message);
+	_exit(EX_CANTCREAT);
+}
+
+int plot_failed(PLCHAR_VECTOR message)
+{
+	std::fprintf(stderr, "firdesign: PLplot: %s\n", message);
+	_exit(EX_SOFTWARE);
 }
 
 double finite_or(double v, double fallback)
@@ -126,12 +146,38 @@ void gain_panel(const response &r, double rate)
 	         nullptr);
 }
 
-void taps_panel(std::span<const double> taps, double rate)
+// The points of the taps panel: every tap, or with more taps than the
+// picture has columns each column's range, the smallest and largest tap in
+// it, so every peak stays visible.
+void tap_points(std::span<const double> taps, double rate, std::vector<double> &x,
+                std::vector<double> &y)
 {
+	constexpr size_t columns = 2400;
 	size_t n = taps.size();
+	if (n <= columns) {
+		for (size_t i = 0; i < n; i++) {
+			x.push_back((static_cast<double>(i) * 1000.0) / rate);
+			y.push_back(taps[i]);
+		}
+		return;
+	}
+	for (size_t c = 0; c < columns; c++) {
+		size_t from = c * n / columns, to = (c + 1) * n / columns;
+		auto [mn, mx] = std::minmax_element(taps.begin() + static_cast<long>(from),
+		                                    taps.begin() + static_cast<long>(to));
+		double t = (static_cast<double>(from) * 1000.0) / rate;
+		x.push_back(t);
+		y.push_back(*mn);
+		x.push_back(t);
+		y.push_back(*mx);
+	}
+}
+
+void taps_panel(std::span<const double> x, std::span<const double> y, size_t n, double rate)
+{
 	double tmax = n > 1 ? (static_cast<double>(n - 1) * 1000.0) / rate : 1000.0 / rate;
 	double lo = 0, hi = 0;
-	for (double t : taps) {
+	for (double t : y) {
 		lo = std::min(lo, t);
 		hi = std::max(hi, t);
 	}
@@ -143,31 +189,165 @@ void taps_panel(std::span<const double> taps, double rate)
 	frame("", "bcnst", "bcnstv", 0);
 	plmtex("b", 3.0, 0.5, 0.5, "time (ms)");
 	plmtex("l", 4.2, 0.5, 0.5, "tap");
-
-	// More taps than the picture has columns: draw each column's range,
-	// the smallest and largest tap in it, so every peak stays visible.
-	constexpr size_t columns = 2400;
-	std::vector<double> x, y;
-	if (n <= columns) {
-		for (size_t i = 0; i < n; i++) {
-			x.push_back((static_cast<double>(i) * 1000.0) / rate);
-			y.push_back(taps[i]);
-		}
-	} else {
-		for (size_t c = 0; c < columns; c++) {
-			size_t from = c * n / columns, to = (c + 1) * n / columns;
-			auto [mn, mx] = std::minmax_element(taps.begin() + static_cast<long>(from),
-			                                    taps.begin() + static_cast<long>(to));
-			double t = (static_cast<double>(from) * 1000.0) / rate;
-			x.push_back(t);
-			y.push_back(*mn);
-			x.push_back(t);
-			y.push_back(*mx);
-		}
-	}
 	plcol0(achieved_line);
 	plline(static_cast<PLINT>(x.size()), x.data(), y.data());
 	plcol0(ink);
+}
+
+// Whether PLplot lists the device among its installed drivers.
+bool driver_installed(const char *device)
+{
+	std::vector<const char *> menu(256), names(256);
+	const char **menu_at = menu.data(), **names_at = names.data();
+	int n = static_cast<int>(names.size());
+	plgDevs(&menu_at, &names_at, &n);
+	for (int i = 0; i < n; i++)
+		if (std::strcmp(names[static_cast<size_t>(i)], device) == 0)
+			return true;
+	return false;
+}
+
+bool read_all(int fd, void *to, size_t size)
+{
+	auto *at = static_cast<char *>(to);
+	while (size > 0) {
+		ssize_t n = read(fd, at, size);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		at += n;
+		size -= static_cast<size_t>(n);
+	}
+	return true;
+}
+
+bool write_all(int fd, const void *from, size_t size)
+{
+	const auto *at = static_cast<const char *>(from);
+	while (size > 0) {
+		ssize_t n = write(fd, at, size);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		at += n;
+		size -= static_cast<size_t>(n);
+	}
+	return true;
+}
+
+// What goes down the pipe, in two parts: as soon as the taps are known the
+// count and the x and y of the taps panel, and once the response is known
+// the count and the grid, requested and achieved gains.
+bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
+{
+	v.resize(n);
+	return read_all(fd, v.data(), n * sizeof(double));
+}
+
+constexpr uint32_t picture_width = 1200, picture_height = 900;
+
+// The plot's process: never returns.
+[[noreturn]] void plot_process(int curves, const staged_file &file, const char *device, double rate,
+                               size_t n)
+{
+	int null = open("/dev/null", O_RDWR);
+	if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0)
+		_exit(EX_OSERR);
+	sigset_t none;
+	sigemptyset(&none);
+	pthread_sigmask(SIG_SETMASK, &none, nullptr);
+
+	plsexit(driver_failed);
+	if (!driver_installed(device))
+		_exit(EX_CANTCREAT);
+	// PLplot writes to this stream and closes it; it never opens a file.
+	// A PNG is drawn in memory and written here.
+	bool png = std::strcmp(device, "memcairo") == 0;
+	int copy = dup(file.fd);
+	FILE *out = copy < 0 ? nullptr : fdopen(copy, "wb");
+	if (out == nullptr)
+		_exit(EX_CANTCREAT);
+	std::vector<unsigned char> picture;
+	plsdev(device);
+	if (png) {
+		picture.assign(size_t{picture_width} * picture_height * 3, 255);
+		plsmem(picture_width, picture_height, picture.data());
+	} else {
+		plsfile(out);
+		plspage(0, 0, picture_width, picture_height, 0, 0);
+	}
+	plscol0(paper, 255, 255, 255);
+	plscol0(ink, 20, 20, 20);
+	plscol0(grid_line, 215, 215, 215);
+	plscol0(requested_line, 240, 150, 60);
+	plscol0(achieved_line, 30, 90, 190);
+	plinit();
+	plsexit(plot_failed);
+
+	// The title needs only the rate and the length: drawing it now loads
+	// the fonts while the filter is designed.
+	pladv(0);
+	plvpor(0.09, 0.97, 0.44, 0.90);
+	char title[160];
+	size_t delay = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+	std::snprintf(title, sizeof title, "%.0f Hz, %zu taps, latency %zu samples (%.3f ms)", rate,
+	              n, delay, (static_cast<double>(delay) * 1000.0) / rate);
+	plschr(0, 1.2);
+	plmtex("t", 1.2, 0.5, 0.5, title);
+	plschr(0, 0.9);
+
+	uint64_t points = 0, grid = 0;
+	std::vector<double> x, y;
+	if (!read_all(curves, &points, sizeof points) || !read_doubles(curves, x, points) ||
+	    !read_doubles(curves, y, points))
+		_exit(EX_SOFTWARE); // firdesign gave up: no word, no plot
+	taps_panel(x, y, n, rate);
+	response fine;
+	if (!read_all(curves, &grid, sizeof grid) || !read_doubles(curves, fine.freq, grid) ||
+	    !read_doubles(curves, fine.requested, grid) ||
+	    !read_doubles(curves, fine.achieved, grid))
+		_exit(EX_SOFTWARE);
+	gain_panel(fine, rate);
+	plend();
+	if (png) {
+		write_png(out, picture, picture_width, picture_height);
+		bool bad = std::ferror(out) != 0;
+		int e = errno;
+		if (std::fclose(out) != 0) {
+			bad = true;
+			e = errno;
+		}
+		if (bad) {
+			std::fprintf(stderr, "firdesign: cannot write %s: %s\n",
+			             file.path == "-" ? "standard output" : file.path.c_str(),
+			             std::strerror(e != 0 ? e : EIO));
+			_exit(EX_IOERR);
+		}
+	}
+	_exit(0);
+}
+
+// Whether the file ends as a whole file of the device's format ends.
+bool whole(int fd, const char *device)
+{
+	struct stat st;
+	if (fstat(fd, &st) != 0 || st.st_size < 16)
+		return false;
+	char tail[64];
+	auto size = static_cast<size_t>(std::min<off_t>(st.st_size, sizeof tail));
+	if (pread(fd, tail, size, st.st_size - static_cast<off_t>(size)) !=
+	    static_cast<ssize_t>(size))
+		return false;
+	std::string_view end(tail, size);
+	if (std::strcmp(device, "memcairo") == 0)
+		return end.ends_with(std::string_view("\0\0\0\0IEND\xae\x42\x60\x82", 12));
+	while (!end.empty() && (end.back() == '\n' || end.back() == '\r' || end.back() == ' '))
+		end.remove_suffix(1);
+	if (std::strcmp(device, "svg") == 0)
+		return end.ends_with("</svg>");
+	return end.ends_with("%%EOF");
 }
 
 } // namespace
@@ -177,7 +357,7 @@ const char *plot_device(std::string_view ext)
 	if (ext == "svg")
 		return "svg";
 	if (ext == "png")
-		return "pngcairo";
+		return "memcairo";
 	if (ext == "pdf")
 		return "pdfcairo";
 	return nullptr;
@@ -196,32 +376,114 @@ response plot_response(const eq_state &state, const response &coarse)
 	return response_at(state, response_grid(state.rate, grid_per_octave * density));
 }
 
-int draw_plot(const std::string &path, const char *device, const response &fine,
-              std::span<const double> taps, double rate)
+plot_job::~plot_job()
 {
-	plsexit(refuse_exit);
-	plsdev(device);
-	plsfnam(path.c_str());
-	plspage(0, 0, 1200, 900, 0, 0);
-	plscol0(paper, 255, 255, 255);
-	plscol0(ink, 20, 20, 20);
-	plscol0(grid_line, 215, 215, 215);
-	plscol0(requested_line, 240, 150, 60);
-	plscol0(achieved_line, 30, 90, 190);
-	plinit();
-	pladv(0);
-	plschr(0, 0.9);
+	if (curves >= 0)
+		close(curves);
+	if (pid > 0) {
+		kill(pid, SIGKILL);
+		while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+		}
+	}
+}
 
-	gain_panel(fine, rate);
-	char title[160];
-	size_t n = taps.size();
-	size_t delay = n % 2 == 0 ? n / 2 : (n - 1) / 2;
-	std::snprintf(title, sizeof title, "%.0f Hz, %zu taps, latency %zu samples (%.3f ms)", rate,
-	              n, delay, (static_cast<double>(delay) * 1000.0) / rate);
-	plschr(0, 1.2);
-	plmtex("t", 1.2, 0.5, 0.5, title);
-	plschr(0, 0.9);
-	taps_panel(taps, rate);
-	plend();
+int start_plot(plot_job &job, const staged_file &file, const char *device, double rate, size_t taps)
+{
+	int ends[2];
+	if (pipe(ends) != 0)
+		return errno;
+	pid_t pid = fork();
+	if (pid < 0) {
+		int e = errno;
+		close(ends[0]);
+		close(ends[1]);
+		return e;
+	}
+	if (pid == 0) {
+		close(ends[1]);
+		plot_process(ends[0], file, device, rate, taps);
+	}
+	close(ends[0]);
+	job.pid = pid;
+	job.curves = ends[1];
+	job.device = device;
+	return 0;
+}
+
+namespace
+{
+
+int send(plot_job &job, std::span<const std::vector<double> *const> parts)
+{
+	uint64_t count = parts[0]->size();
+	bool ok = write_all(job.curves, &count, sizeof count);
+	for (const std::vector<double> *v : parts)
+		ok = ok && write_all(job.curves, v->data(), v->size() * sizeof(double));
+	return ok ? 0 : errno;
+}
+
+} // namespace
+
+int send_plot_taps(plot_job &job, std::span<const double> taps, double rate)
+{
+	std::vector<double> x, y;
+	tap_points(taps, rate, x, y);
+	const std::vector<double> *parts[] = {&x, &y};
+	return send(job, parts);
+}
+
+int send_plot_curves(plot_job &job, const response &fine)
+{
+	const std::vector<double> *parts[] = {&fine.freq, &fine.requested, &fine.achieved};
+	int e = send(job, parts);
+	close(job.curves);
+	job.curves = -1;
+	return e;
+}
+
+int end_plot(plot_job &job, staged_file &file)
+{
+	if (job.curves >= 0) {
+		close(job.curves);
+		job.curves = -1;
+	}
+	int status = 0;
+	while (waitpid(job.pid, &status, 0) < 0)
+		if (errno != EINTR) {
+			std::fprintf(stderr, "firdesign: cannot draw %s: %s\n", file.path.c_str(),
+			             std::strerror(errno));
+			job.pid = -1;
+			return EX_SOFTWARE;
+		}
+	job.pid = -1;
+	const char *path = file.path == "-" ? "standard output" : file.path.c_str();
+	if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
+		std::fprintf(stderr, "firdesign: cannot write %s: %s\n", path,
+		             std::strerror(EFBIG));
+		return EX_IOERR;
+	}
+	if (WIFEXITED(status) && WEXITSTATUS(status) == EX_IOERR)
+		return EX_IOERR; // the process said why
+	if (WIFEXITED(status) && WEXITSTATUS(status) == EX_CANTCREAT) {
+		std::fprintf(stderr,
+		             "firdesign: cannot create %s: PLplot's %s driver is not installed "
+		             "or does not start\n",
+		             path, job.device);
+		return EX_CANTCREAT;
+	}
+	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+		std::fprintf(stderr, "firdesign: cannot draw %s: the plot failed\n", path);
+		return EX_SOFTWARE;
+	}
+	// PLplot does not report write errors: a short file is one.
+	if (!whole(file.fd, job.device)) {
+		std::fprintf(stderr, "firdesign: cannot write %s: the plot file is incomplete\n",
+		             path);
+		return EX_IOERR;
+	}
+	if (int e = finish(file)) {
+		std::fprintf(stderr, "firdesign: cannot write %s: %s\n", path, std::strerror(e));
+		return EX_IOERR;
+	}
 	return 0;
 }

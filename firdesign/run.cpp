@@ -122,30 +122,15 @@ int shift_layout(std::string &text, double db)
 	return 0;
 }
 
-// One output file: its path, its staging, and what to report on failure.
-struct output {
-	const char *path;
-	staged_file file;
-};
-
-int create(output &o)
-{
-	if (int e = stage(o.file, o.path))
-		return fail(EX_CANTCREAT, "cannot create %s: %s\n", o.path, std::strerror(e));
-	return 0;
-}
-
-int written(output &o, int e)
-{
-	if (e != 0)
-		return fail(EX_IOERR, "cannot write %s: %s\n", o.path, std::strerror(e));
-	return 0;
-}
-
 } // namespace
 
 int run_design(const design_settings &s)
 {
+	// Declared first, ended last: the guard outlives every temporary file.
+	interrupt_guard signals;
+	run_outputs outs;
+	if (int status = resolve_outputs(outs, s))
+		return status;
 	int32_t rate = s.rate, length = s.length;
 	if (s.device != nullptr) {
 		fir_record fir{};
@@ -199,6 +184,8 @@ int run_design(const design_settings &s)
 		if (int status = shift_layout(text, s.gain_db))
 			return status;
 
+	if (int status = stage_outputs(outs, signals, rate, static_cast<size_t>(length)))
+		return status;
 	eq_state state;
 	if (eq_init(state, rate, length) == 0)
 		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
@@ -243,44 +230,15 @@ int run_design(const design_settings &s)
 		}
 		return EX_DATAERR;
 	}
-	std::span<const double> taps(state.time, static_cast<size_t>(length));
-	response r = design_response(state);
+	if (int status = draw_taps(outs, state))
+		return status;
+	response r = design_response_in_two(state);
 
-	output plot{s.plot, {}}, table{s.response, {}}, tapfile{s.taps, {}}, layout{s.layout, {}};
-	output *all[] = {&plot, &table, &tapfile, &layout};
-	for (output *o : all)
-		if (o->path != nullptr)
-			if (int status = create(*o))
-				return status;
+	if (int status = write_outputs(outs, state, r, text))
+		return status;
 
-	if (s.plot != nullptr) {
-		finish(plot.file);
-		bool to_stdout = std::strcmp(s.plot, "-") == 0;
-		const char *device = plot_device(to_stdout ? "svg" : extension(s.plot));
-		if (int status =
-		            written(plot, draw_plot(plot.file.temp, device, plot_response(state, r),
-		                                    taps, state.rate)))
-			return status;
-	}
-	if (s.response != nullptr)
-		if (int status = written(table, write_response(table.file, r)))
-			return status;
-	if (s.taps != nullptr) {
-		bool to_stdout = std::strcmp(s.taps, "-") == 0;
-		if (int status = written(tapfile, write_taps(tapfile.file,
-		                                             to_stdout ? "txt" : extension(s.taps),
-		                                             taps, rate)))
-			return status;
-	}
-	if (s.layout != nullptr)
-		if (int status = written(layout, write_text(layout.file, text)))
-			return status;
-
-	bool any_stdout = false;
-	for (output *o : all)
-		any_stdout = any_stdout || (o->path != nullptr && std::strcmp(o->path, "-") == 0);
 	std::string said;
-	if (!s.quiet && !s.report && !any_stdout) {
+	if (!s.quiet && !s.report && !to_standard_output(outs)) {
 		design_summary summary =
 		        summarize(state, r, text.c_str(), format != input_format::layout, counted);
 		summary.notes = imported.notes;
@@ -295,13 +253,7 @@ int run_design(const design_settings &s)
 			std::fprintf(stderr, "firdesign: warning: %s\n", w.c_str());
 	}
 
-	for (output *o : all)
-		if (o->path != nullptr)
-			if (int e = commit(o->file))
-				return fail(EX_IOERR, "cannot write %s: %s\n", o->path,
-				            std::strerror(e));
-	std::fputs(said.c_str(), stdout);
-	if (std::fflush(stdout) != 0)
-		return fail(EX_IOERR, "cannot write standard output: %s\n", std::strerror(errno));
+	if (int status = commit_outputs(outs, signals, said))
+		return status;
 	return 0;
 }

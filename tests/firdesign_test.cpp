@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -473,4 +476,162 @@ INSTANTIATE_TEST_SUITE_P(
                                       "17000 1\n20000 2\n24000 3\n",
                                       {"\n24000,9.54242509"},
                                       ""}),
+        [](const auto &p) { return p.param.name; });
+
+// Outputs of every kind and runs that fail late, through a shell: $F is
+// firdesign, $E a layout, the scratch folder the working one. A failing run
+// leaves every file as it was and no temporary file; a good one passes its
+// check.
+struct output_case {
+	const char *name;
+	const char *setup; // before the run; its files are what a failure leaves
+	const char *run;
+	int status;
+	const char *message;
+	std::function<bool(const scratch &)> check = nullptr;
+};
+
+void PrintTo(const output_case &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class Outputs : public testing::TestWithParam<output_case>
+{
+};
+
+TEST_P(Outputs, WhereTheyGoAndWhatFailuresLeave)
+{
+	const output_case &c = GetParam();
+	scratch s;
+	env_list env = {{"F", FIRDESIGN_BINARY},
+	                {"E", std::string(FIRLOAD_EXAMPLES) + "/loudness.eq"}};
+	auto shell = [&](const std::string &script) {
+		return run_program("/bin/sh", "sh", {"-c", "cd '" + s.dir + "' && " + script}, "",
+		                   env);
+	};
+	std::string setup = "echo keep > old.csv && echo keep > old.txt";
+	if (*c.setup != '\0')
+		setup += std::string(" && ") + c.setup;
+	ASSERT_EQ(shell(setup).status, 0);
+	std::set<std::string> before = s.names();
+	run_result r = shell(c.run);
+	EXPECT_EQ(r.status, c.status) << r.err;
+	EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+	if (c.status != 0) {
+		EXPECT_EQ(s.names(), before);
+		EXPECT_EQ(read_file(s.at("old.csv")), "keep\n");
+		EXPECT_EQ(read_file(s.at("old.txt")), "keep\n");
+	}
+	if (c.check) {
+		EXPECT_TRUE(c.check(s));
+	}
+}
+
+namespace
+{
+
+mode_t mode_of(const std::string &path)
+{
+	struct stat st {
+	};
+	return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// What a layout written by -L starts with, waiting a little for a reader
+// in the background.
+bool holds_layout(const std::string &path)
+{
+	for (int i = 0; i < 50; i++) {
+		if (read_file(path).starts_with("40 "))
+			return true;
+		usleep(100000);
+	}
+	return false;
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(
+        SpecialFiles, Outputs,
+        testing::Values(
+                output_case{"LinkFollowed", "ln -s old.csv link.csv", "$F -q -R link.csv $E", 0, "",
+                            [](const scratch &s) {
+	                            return S_ISLNK(mode_of(s.at("link.csv"))) &&
+	                                   read_file(s.at("old.csv")).starts_with("frequency_hz");
+                            }},
+                output_case{"DanglingLinkCreatesItsFile", "ln -s made.eq link.eq",
+                            "$F -q -L link.eq $E", 0, "",
+                            [](const scratch &s) {
+	                            return S_ISLNK(mode_of(s.at("link.eq"))) &&
+	                                   holds_layout(s.at("made.eq"));
+                            }},
+                output_case{"PermissionsKept", "chmod 604 old.txt", "$F -q -T old.txt $E", 0, "",
+                            [](const scratch &s) {
+	                            return (mode_of(s.at("old.txt")) & 0777) == 0604 &&
+	                                   read_file(s.at("old.txt")) != "keep\n";
+                            }},
+                output_case{
+                        "NewFileFollowsUmask", "", "umask 027; $F -q -L new.eq $E", 0, "",
+                        [](const scratch &s) { return (mode_of(s.at("new.eq")) & 0777) == 0640; }},
+                output_case{"FifoWrittenDirectly", "mkfifo pipe.eq && (cat pipe.eq > got.eq &)",
+                            "$F -q -L pipe.eq $E", 0, "",
+                            [](const scratch &s) {
+	                            return S_ISFIFO(mode_of(s.at("pipe.eq"))) &&
+	                                   holds_layout(s.at("got.eq"));
+                            }},
+                output_case{"StandardOutputByName", "", "$F -q -L /dev/stdout $E > out.eq", 0, "",
+                            [](const scratch &s) { return holds_layout(s.at("out.eq")); }},
+                output_case{"PngPlotWhole", "", "$F -q -n 300 -P new.png $E", 0, "",
+                            [](const scratch &s) {
+	                            std::string png = read_file(s.at("new.png"));
+	                            using namespace std::literals;
+	                            // 1200 by 900, and the closing chunk.
+	                            return png.starts_with("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR"
+	                                                   "\0\0\x04\xb0\0\0\x03\x84"sv) &&
+	                                   png.ends_with("\0\0\0\0IEND\xae\x42\x60\x82"sv);
+                            }},
+                output_case{"DirectoryRefused", "mkdir dir.csv", "$F -q -T old.txt -R dir.csv $E",
+                            73, "firdesign: cannot create dir.csv: "},
+                output_case{"SameFileTwice", "ln -s old.txt other.eq",
+                            "$F -q -T old.txt -L other.eq $E", 64,
+                            "firdesign: old.txt and other.eq name the same file"},
+                output_case{"SameNewFileTwice", "mkdir sub",
+                            "$F -q -T new.txt -L sub/../new.txt $E", 64, "name the same file"},
+                output_case{"OutputIsTheSource", "cp \"$E\" source.eq",
+                            "$F -q -T old.txt -L source.eq source.eq", 64,
+                            "firdesign: source.eq would overwrite source.eq, a source"}),
+        [](const auto &p) { return p.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+        AllOrNothing, Outputs,
+        testing::Values(
+                output_case{"MissingDriver", "mkdir drivers",
+                            "PLPLOT_DRV_DIR=$PWD/drivers $F -q -R old.csv -P new.png $E </dev/null",
+                            73, "driver is not installed"},
+                output_case{"FileSizeLimit", "",
+                            "ulimit -f 64; trap '' XFSZ; $F -q -n 65536 -R old.csv -T old.txt $E",
+                            74, "firdesign: cannot write old.txt: "},
+                output_case{"PlotCutShort", "",
+                            "ulimit -f 40; trap '' XFSZ; $F -q -n 64 -L new.eq -P new.svg $E", 74,
+                            "firdesign: cannot write new.svg: "},
+                output_case{"PngCutShort", "",
+                            "ulimit -f 40; trap '' XFSZ; $F -q -n 64 -L new.eq -P new.png $E", 74,
+                            "firdesign: cannot write new.png: "},
+                output_case{"DirectoryAfterOthers", "mkdir dir.eq",
+                            "$F -q -R old.csv -T old.txt -L dir.eq $E", 73,
+                            "firdesign: cannot create dir.eq: "},
+                output_case{"StandardOutputFull", "", "$F -R old.csv -T - $E > /dev/full", 74,
+                            "firdesign: cannot write standard output: "},
+                output_case{"ReportToFullOutput", "",
+                            "$F --report -n 8192 -R old.csv $E > /dev/full", 74,
+                            "firdesign: cannot write standard output: "},
+                output_case{"SummaryToFullOutput", "", "$F -R old.csv -T old.txt $E > /dev/full",
+                            74, "firdesign: cannot write standard output: "},
+                // Held at the FIFO nobody reads, after every file was
+                // written and before any is renamed.
+                output_case{"Terminated", "mkfifo pipe.eq",
+                            "$F -q -R old.csv -T old.txt -P new.svg -L pipe.eq $E & "
+                            "sleep 0.5; kill $!; wait $!",
+                            128 + SIGTERM, ""}),
         [](const auto &p) { return p.param.name; });
