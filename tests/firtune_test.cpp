@@ -96,7 +96,8 @@ struct server {
 		posix_spawn_file_actions_init(&actions);
 		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
 		posix_spawn_file_actions_addclose(&actions, out[0]);
-		if (posix_spawn(&pid, FIRTUNE_BINARY, &actions, nullptr, argv.data(), envp.data()) != 0)
+		if (posix_spawn(&pid, FIRTUNE_BINARY, &actions, nullptr, argv.data(),
+		                envp.data()) != 0)
 			std::abort();
 		posix_spawn_file_actions_destroy(&actions);
 		close(out[1]);
@@ -216,40 +217,92 @@ TEST(firtune, refuses_what_the_rules_forbid_and_writes_nothing)
 		int status;
 	} cases[] = {
 	        {"wrong host", "POST", "/api/load", load, {{"Host", "example.org:" + port}}, 421},
-	        {"rebinding name", "POST", "/api/load", load, {{"Host", "rebind.example:" + port}}, 421},
+	        {"rebinding name",
+	         "POST",
+	         "/api/load",
+	         load,
+	         {{"Host", "rebind.example:" + port}},
+	         421},
 	        {"host without port", "POST", "/api/load", load, {{"Host", "127.0.0.1"}}, 421},
 	        {"two hosts", "POST", "/api/load", load, {{"Host+", "localhost:" + port}}, 421},
 	        {"no token", "POST", "/api/load", load, {{"Authorization", ""}}, 401},
-	        {"wrong token", "POST", "/api/load", load,
-	         {{"Authorization", "Bearer " + std::string(64, '0')}}, 401},
-	        {"token prefix", "POST", "/api/load", load,
-	         {{"Authorization", "Bearer " + s.token.substr(0, 10)}}, 401},
-	        {"token on the page only", "GET", "/api/device", "", {{"Authorization", "Basic x"}}, 401},
-	        {"cross origin", "POST", "/api/load", load, {{"Origin", "http://example.org"}}, 403},
+	        {"wrong token",
+	         "POST",
+	         "/api/load",
+	         load,
+	         {{"Authorization", "Bearer " + std::string(64, '0')}},
+	         401},
+	        {"token prefix",
+	         "POST",
+	         "/api/load",
+	         load,
+	         {{"Authorization", "Bearer " + s.token.substr(0, 10)}},
+	         401},
+	        {"token on the page only",
+	         "GET",
+	         "/api/device",
+	         "",
+	         {{"Authorization", "Basic x"}},
+	         401},
+	        {"cross origin",
+	         "POST",
+	         "/api/load",
+	         load,
+	         {{"Origin", "http://example.org"}},
+	         403},
 	        {"no origin", "POST", "/api/load", load, {{"Origin", ""}}, 403},
 	        {"text/plain", "POST", "/api/load", load, {{"Content-Type", "text/plain"}}, 415},
-	        {"form", "POST", "/api/load", load,
-	         {{"Content-Type", "application/x-www-form-urlencoded"}}, 415},
+	        {"form",
+	         "POST",
+	         "/api/load",
+	         load,
+	         {{"Content-Type", "application/x-www-form-urlencoded"}},
+	         415},
 	        {"oversize body", "POST", "/api/load", "", {{"Content-Length", "300000"}}, 413},
 	        {"unknown path", "POST", "/api/loads", load, {}, 404},
 	        {"dot dot", "GET", "/../etc/passwd", "", {}, 404},
 	        {"encoded dot dot", "GET", "/%2e%2e/%2e%2e/etc/passwd", "", {}, 404},
 	        {"page path", "GET", "/index.html/../../CMakeLists.txt", "", {}, 404},
 	        {"wrong method", "GET", "/api/load", "", {}, 405},
-	        {"unknown field", "POST", "/api/load", R"({"channels":[0],"layout":"","x":1})", {}, 400},
+	        {"unknown field",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":[0],"layout":"","x":1})",
+	         {},
+	         400},
 	        {"malformed", "POST", "/api/load", R"({"channels":[0],)", {}, 400},
-	        {"channel as text", "POST", "/api/load", R"({"channels":["0"],"layout":""})", {}, 400},
-	        {"channel the part lacks", "POST", "/api/load", R"({"channels":[0,2],"layout":""})", {}, 422},
+	        {"channel as text",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":["0"],"layout":""})",
+	         {},
+	         400},
+	        {"channel the part lacks",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":[0,2],"layout":""})",
+	         {},
+	         422},
 	        {"negative channel", "POST", "/api/off", R"({"channels":[-1]})", {}, 422},
-	        {"layout refused", "POST", "/api/load", R"({"channels":[0],"layout":"100 2\n50 x\n"})", {}, 422},
-	        {"layout too long", "POST", "/api/load",
-	         R"({"channels":[0],"layout":")" + std::string(65535, '1') + "\"}", {}, 422},
+	        {"layout refused",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":[0],"layout":"100 2\n50 x\n"})",
+	         {},
+	         422},
+	        {"layout too long",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":[0],"layout":")" + std::string(65535, '1') + "\"}",
+	         {},
+	         422},
 	};
 	for (const refused &c : cases) {
 		reply r = call(s, c.method, c.path, c.body, c.headers);
 		EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.head << "\n" << r.body;
 		EXPECT_EQ(r.head.find("Access-Control-"), std::string::npos) << c.what;
-		EXPECT_NE(r.head.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.what;
+		EXPECT_NE(r.head.find("X-Content-Type-Options: nosniff"), std::string::npos)
+		        << c.what;
 	}
 	EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
 
@@ -278,10 +331,12 @@ TEST(firtune, page_is_served_by_exact_name_without_the_token)
 		reply r = call(s, "GET", c.path, "", {{"Authorization", ""}});
 		EXPECT_EQ(r.status, c.status) << c.path;
 		EXPECT_NE(r.head.find(std::string("Content-Type: ") + c.type), std::string::npos)
-		        << c.path << "\n" << r.head;
-		EXPECT_NE(r.head.find("Content-Security-Policy: default-src 'self'; frame-ancestors "
-		                      "'none'"),
-		          std::string::npos);
+		        << c.path << "\n"
+		        << r.head;
+		EXPECT_NE(
+		        r.head.find("Content-Security-Policy: default-src 'self'; frame-ancestors "
+		                    "'none'"),
+		        std::string::npos);
 		EXPECT_NE(r.head.find("X-Frame-Options: DENY"), std::string::npos);
 		EXPECT_NE(r.head.find("Cache-Control: no-store"), std::string::npos);
 	}
@@ -302,11 +357,19 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 		// or "off".
 		std::vector<std::pair<int, std::string>> writes;
 	} steps[] = {
-	        {"/api/load", R"({"channels":[0],"layout":"60 2\n150 2\n300 1\n"})", 200, {{0, left}}},
-	        {"/api/load", R"({"channels":[1],"layout":"1000 1\n4000 0.5\n"})", 200, {{1, right}}},
+	        {"/api/load",
+	         R"({"channels":[0],"layout":"60 2\n150 2\n300 1\n"})",
+	         200,
+	         {{0, left}}},
+	        {"/api/load",
+	         R"({"channels":[1],"layout":"1000 1\n4000 0.5\n"})",
+	         200,
+	         {{1, right}}},
 	        {"/api/bypass", R"({"channels":[0,1]})", 200, {{0, ""}, {1, ""}}},
 	        {"/api/off", R"({"channels":[1]})", 200, {{1, "off"}}},
-	        {"/api/load", R"({"channels":[0,1],"layout":"60 2\n150 2\n300 1\n"})", 200,
+	        {"/api/load",
+	         R"({"channels":[0,1],"layout":"60 2\n150 2\n300 1\n"})",
+	         200,
 	         {{0, left}, {1, left}}},
 	        {"/api/load", R"({"channels":[1,5],"layout":"1000 1\n"})", 422, {}},
 	        {"/api/load", R"({"channels":[0],"layout":"1000 1\n500 1\n"})", 422, {}},
@@ -330,7 +393,8 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 			if (!expected.contains(layout))
 				expected[layout] = firload_taps(layout);
 			ASSERT_EQ(w.taps.size(), 512u);
-			EXPECT_EQ(w.taps, expected[layout]) << "channel " << channel << ": " << layout;
+			EXPECT_EQ(w.taps, expected[layout])
+			        << "channel " << channel << ": " << layout;
 		}
 		seen = all.size();
 	}
@@ -339,7 +403,8 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 
 TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 {
-	const std::string left = "60 2\n150 2\n", right = "\xef\xbb\xbf" "2000 0.5\n";
+	const std::string left = "60 2\n150 2\n", right = "\xef\xbb\xbf"
+	                                                  "2000 0.5\n";
 	struct apply_case {
 		const char *what;
 		std::string profile;
@@ -348,44 +413,83 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 		std::string message; // in standard error; "" for none
 		std::vector<std::pair<int, std::string>> written;
 	} cases[] = {
-	        {"two channels", "# room\ndevice /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 left.eq\nchannel 1 right.eq\n",
-	         small, 0, "", {{0, left}, {1, "2000 0.5\n"}}},
-	        {"a channel the device refuses", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 right.eq\n",
-	         {{"FIRLOAD_SIM_LENGTH", "512"}, {"FIRLOAD_SIM_FAIL", "write@1"}}, 70,
-	         "firtune: channel 1: right.eq: Cannot set FIR filter on channel", {{0, left}}},
-	        {"unknown keyword", "device /dev/pcmx.ctl\nchanel 0 left.eq\n", small, 65,
-	         "room.profile:2: unknown keyword 'chanel'", {}},
-	        {"channel twice", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 0 right.eq\n", small, 65,
-	         "room.profile:3: channel 0 given twice", {}},
-	        {"missing layout", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 gone.eq\n", small, 65,
-	         "room.profile:3: gone.eq: No such file or directory", {}},
-	        {"no device", "# room\nchannel 0 left.eq\n", small, 65,
-	         "room.profile:2: no device line", {}},
-	        {"bad target", "device /dev/pcmx.ctl\nwhat tx\nchannel 0 left.eq\n", small, 65,
-	         "room.profile:2: what must be", {}},
-	        {"layout refused", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 bad.eq\n", small, 65,
-	         "room.profile:3: bad.eq:2: ", {}},
-	        {"no such device", "device /dev/nothing\nchannel 0 left.eq\n", small, 70,
-	         "Cannot open DSP device", {}},
+	        {"two channels",
+	         "# room\ndevice /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 left.eq\nchannel 1 "
+	         "right.eq\n",
+	         small,
+	         0,
+	         "",
+	         {{0, left}, {1, "2000 0.5\n"}}},
+	        {"a channel the device refuses",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 right.eq\n",
+	         {{"FIRLOAD_SIM_LENGTH", "512"}, {"FIRLOAD_SIM_FAIL", "write@1"}},
+	         70,
+	         "firtune: channel 1: right.eq: Cannot set FIR filter on channel",
+	         {{0, left}}},
+	        {"unknown keyword",
+	         "device /dev/pcmx.ctl\nchanel 0 left.eq\n",
+	         small,
+	         65,
+	         "room.profile:2: unknown keyword 'chanel'",
+	         {}},
+	        {"channel twice",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 0 right.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: channel 0 given twice",
+	         {}},
+	        {"missing layout",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 gone.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: gone.eq: No such file or directory",
+	         {}},
+	        {"no device",
+	         "# room\nchannel 0 left.eq\n",
+	         small,
+	         65,
+	         "room.profile:2: no device line",
+	         {}},
+	        {"bad target",
+	         "device /dev/pcmx.ctl\nwhat tx\nchannel 0 left.eq\n",
+	         small,
+	         65,
+	         "room.profile:2: what must be",
+	         {}},
+	        {"layout refused",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 bad.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: bad.eq:2: ",
+	         {}},
+	        {"no such device",
+	         "device /dev/nothing\nchannel 0 left.eq\n",
+	         small,
+	         70,
+	         "Cannot open DSP device",
+	         {}},
 	};
 	for (const apply_case &c : cases) {
 		char folder[] = "/tmp/firtune-test-XXXXXX";
 		ASSERT_NE(mkdtemp(folder), nullptr);
 		std::string dir = folder;
 		auto put = [&](const std::string &name, const std::string &text) {
-			int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-			ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+			int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+			              0644);
+			ASSERT_EQ(write(fd, text.data(), text.size()),
+			          static_cast<ssize_t>(text.size()));
 			close(fd);
 		};
 		put("left.eq", left);
 		put("right.eq", right);
 		put("bad.eq", "100 1\n50 1\n");
 		put("room.profile", c.profile);
-		run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", dir + "/room.profile"},
-		                           "", c.env);
+		run_result r = run_program(FIRTUNE_BINARY, "firtune",
+		                           {"--apply", dir + "/room.profile"}, "", c.env);
 		EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
 		if (!c.message.empty()) {
-			EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << "\n" << r.err;
+			EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << "\n"
+			                                                    << r.err;
 		}
 		std::vector<journal_write> writes;
 		for (const journal_write &w : journal_writes(r.journal))
@@ -395,8 +499,9 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 		for (size_t i = 0; i < writes.size(); i++) {
 			EXPECT_EQ(writes[i].channel, c.written[i].first) << c.what;
 			EXPECT_EQ(writes[i].taps, firload_taps(c.written[i].second)) << c.what;
-			EXPECT_NE(r.out.find("channel " + std::to_string(c.written[i].first) + ": "),
-			          std::string::npos);
+			EXPECT_NE(
+			        r.out.find("channel " + std::to_string(c.written[i].first) + ": "),
+			        std::string::npos);
 		}
 		for (const char *name : {"left.eq", "right.eq", "bad.eq", "room.profile"})
 			unlink((dir + "/" + name).c_str());
