@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -122,29 +124,38 @@ void on_completed(void *, MHD_Connection *, void **state, MHD_RequestTermination
 
 MHD_Daemon *start_server(tune_session &s, int port)
 {
+	// The socket is bound here, so the port is known before the server's
+	// thread reads it.
+	int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 	sockaddr_in address{};
 	address.sin_family = AF_INET;
 	address.sin_port = htons(static_cast<uint16_t>(port));
 	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	MHD_Daemon *d = MHD_start_daemon(
-	        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, static_cast<uint16_t>(port),
-	        nullptr, nullptr, on_request, &s, MHD_OPTION_SOCK_ADDR, &address,
-	        MHD_OPTION_CONNECTION_LIMIT, connection_limit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-	        connection_memory, MHD_OPTION_CONNECTION_TIMEOUT, connection_timeout,
-	        MHD_OPTION_NOTIFY_COMPLETED, on_completed, nullptr, MHD_OPTION_END);
-	if (d == nullptr) {
+	int on = 1;
+	socklen_t size = sizeof address;
+	if (listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+	    bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+	    listen(listener, static_cast<int>(connection_limit)) != 0 ||
+	    getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
 		std::fprintf(stderr, "firtune: cannot listen on 127.0.0.1:%d: %s\n", port,
 		             std::strerror(errno));
+		if (listener >= 0)
+			close(listener);
 		return nullptr;
 	}
-	const MHD_DaemonInfo *info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_BIND_PORT);
-	if (info == nullptr || info->port == 0) {
-		MHD_stop_daemon(d);
-		std::fputs("firtune: cannot learn the port listened on\n", stderr);
+	s.port = ntohs(address.sin_port);
+	MHD_Daemon *d = MHD_start_daemon(
+	        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO, 0, nullptr, nullptr, on_request, &s,
+	        MHD_OPTION_LISTEN_SOCKET, listener, MHD_OPTION_CONNECTION_LIMIT, connection_limit,
+	        MHD_OPTION_CONNECTION_MEMORY_LIMIT, connection_memory,
+	        MHD_OPTION_CONNECTION_TIMEOUT, connection_timeout, MHD_OPTION_NOTIFY_COMPLETED,
+	        on_completed, nullptr, MHD_OPTION_END);
+	if (d == nullptr) {
+		std::fputs("firtune: cannot start the HTTP server\n", stderr);
+		close(listener);
 		return nullptr;
 	}
-	s.port = info->port;
-	return d;
+	return d; // it closes the socket when it stops
 }
 
 void stop_server(MHD_Daemon *daemon)
