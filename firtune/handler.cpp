@@ -208,19 +208,18 @@ http_answer no_device(const tune_session &s)
 	return refusal(409, "firtune was started without a device (-d): nothing can be loaded");
 }
 
-// The breakpoints as the designer read them: each piece's ends, once.
+// The breakpoints as the designer read them: the upper end of each piece,
+// but for the flat piece the reader adds up to the rate when the layout
+// has ended.
 json breakpoints(const eq_state &eq)
 {
 	json out = json::array();
-	double last_f = NAN, last_g = NAN;
-	for (const eq_segment &seg : eq.segments) {
-		for (auto [f, g] : {std::pair{seg.f0, seg.g0}, std::pair{seg.f1, seg.g1}}) {
-			if (f == last_f && g == last_g)
-				continue;
-			out.push_back(json::array({number_or_null(f), number_or_null(g)}));
-			last_f = f;
-			last_g = g;
-		}
+	for (size_t i = 0; i < eq.segments.size(); i++) {
+		const eq_segment &seg = eq.segments[i];
+		bool added = i + 1 == eq.segments.size() && seg.f1 == eq.rate && seg.g1 == seg.g0;
+		if (!added)
+			out.push_back(
+			        json::array({number_or_null(seg.f1), number_or_null(seg.g1)}));
 	}
 	return out;
 }

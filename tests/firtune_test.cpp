@@ -557,4 +557,49 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 	EXPECT_EQ(rmdir(folder), 0) << "a file was left behind";
 }
 
+TEST(firtune, refuses_to_start_on_what_it_cannot_serve)
+{
+	temp_file bad_profile("device /dev/pcmx.ctl\nchannel 0\n");
+	struct start {
+		std::vector<std::string> args;
+		env_list env;
+		int status;
+		std::string message;
+	} cases[] = {
+	        {{"-d", "/dev/pcmx.ctl"},
+	         {{"FIRLOAD_SIM_CHANNELS", "65"}},
+	         70,
+	         "firtune: /dev/pcmx.ctl: part 0 answers filter reads for 64 channels and more; "
+	         "give "
+	         "its number of channels with -c\n"},
+	        {{"-d", "/dev/pcmx.ctl"},
+	         {{"FIRLOAD_SIM_LENGTH", "0"}},
+	         70,
+	         "firtune: Invalid filter length\n"},
+	        {{"-d", "/dev/pcmx.ctl"},
+	         {{"FIRLOAD_SIM_FAIL", "info"}},
+	         70,
+	         "firtune: /dev/pcmx.ctl: Cannot read part information: Input/output error\n"},
+	        {{"-d", "/dev/other.ctl"},
+	         {},
+	         70,
+	         "firtune: /dev/other.ctl: Cannot open DSP device: No such file or directory\n"},
+	        {{"-n", "512", bad_profile.path},
+	         {},
+	         65,
+	         "firtune: " + bad_profile.path + ":2: channel 0 needs a layout file\n"},
+	        {{"-d", "/dev/pcmx.ctl", "-r", "44100"},
+	         {},
+	         64,
+	         "firtune: -d takes the rate and length from the device; drop -r and -n\n"},
+	};
+	for (const start &c : cases) {
+		run_result r = run_program(FIRTUNE_BINARY, "firtune", c.args, "", c.env, 20);
+		EXPECT_EQ(r.status, c.status) << c.message;
+		EXPECT_EQ(r.err.substr(0, r.err.find("usage:")), c.message);
+		EXPECT_EQ(r.out, "");
+		EXPECT_TRUE(journal_writes(r.journal).empty());
+	}
+}
+
 } // namespace
