@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 
 using nlohmann::json;
@@ -339,12 +340,25 @@ bool import_options(const json &body, correction_options &o, http_answer &refuse
 		o.target_name = "target";
 	}
 	if (auto range = opts.find("range"); range != opts.end() && !range->is_null()) {
-		if (!range->is_array() || range->size() != 2 || !(*range)[0].is_number() ||
-		    !(*range)[1].is_number()) {
-			refused = refusal(400, "'range' must be [low, high] in Hz");
+		double low = 0, high = 0;
+		if (range->is_array() && range->size() == 2 && (*range)[0].is_number() &&
+		    (*range)[1].is_number()) {
+			low = (*range)[0].get<double>();
+			high = (*range)[1].get<double>();
+		} else if (range->is_string()) {
+			// "LO:HI", as firdesign's --range takes it.
+			const std::string &text = range->get_ref<const std::string &>();
+			char *end = nullptr;
+			low = std::strtod(text.c_str(), &end);
+			bool read = end != text.c_str() && *end == ':';
+			const char *second = read ? end + 1 : "";
+			high = std::strtod(second, &end);
+			if (!read || end == second || *end != '\0')
+				low = high = 0; // refused below
+		} else {
+			refused = refusal(400, "'range' must be [low, high] or \"low:high\" in Hz");
 			return false;
 		}
-		double low = (*range)[0].get<double>(), high = (*range)[1].get<double>();
 		if (!(low > 0) || !(high > low) || !std::isfinite(high)) {
 			refused = refusal(422, "'range' needs 0 < low < high");
 			return false;
@@ -499,12 +513,16 @@ http_answer put_profile(tune_session &s, const http_request &r)
 	std::map<int32_t, std::string> layouts;
 	for (const auto &item : it->items()) {
 		const std::string &key = item.key();
-		bool digits = !key.empty() && key.size() <= 6 &&
-		              std::all_of(key.begin(), key.end(),
-		                          [](char c) { return c >= '0' && c <= '9'; });
 		if (!item.value().is_string())
 			return refusal(400, "each channel's layout must be a string");
-		if (!digits || std::stol(key) >= limit)
+		// The channel number as written in decimal, without leading zeros.
+		int32_t channel = 0;
+		bool number = !key.empty() && key.size() <= 6 && (key == "0" || key[0] != '0');
+		for (char c : key) {
+			number = number && c >= '0' && c <= '9';
+			channel = number ? channel * 10 + (c - '0') : 0;
+		}
+		if (!number || channel >= limit)
 			return refusal(422, "the part has no channel " + key);
 		std::string layout;
 		if (!layout_text(item.value().get_ref<const std::string &>(), layout, refused))
@@ -512,7 +530,7 @@ http_answer put_profile(tune_session &s, const http_request &r)
 		design_outcome o = design_layout(s.eq, layout);
 		if (!o.ok)
 			return refusal(422, "channel " + key + ": " + o.error, o.line);
-		layouts[static_cast<int32_t>(std::stol(key))] = std::move(layout);
+		layouts[channel] = std::move(layout);
 	}
 	std::vector<std::string> files;
 	std::string why = save_profile(s, layouts, files);
