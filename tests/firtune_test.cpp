@@ -602,4 +602,50 @@ TEST(firtune, refuses_to_start_on_what_it_cannot_serve)
 	}
 }
 
+TEST(firtune, imports_through_the_importers_into_layouts_it_designs)
+{
+	server s({"-n", "512"});
+	std::string measurement = read_file(FIRLOAD_EXAMPLES "/rew-measurement.txt");
+	std::string quoted;
+	for (char c : measurement)
+		quoted += c == '\n'   ? std::string("\\n")
+		          : c == '\r' ? std::string("\\r")
+		          : c == '\t' ? std::string("\\t")
+		                      : std::string(1, c);
+	struct import_case {
+		std::string body;
+		int status;
+		std::string found; // in the answer
+	} cases[] = {
+	        {R"({"text":"Preamp: -3 dB\nFilter 1: ON PK Fc 100 Hz Gain 3 dB Q 1\n","format":null})",
+	         200, R"("notes":[)"},
+	        {R"({"text":")" + quoted +
+	                 R"(","format":"rew","options":{"range":[20,2000],"smooth":3}})",
+	         200, R"("layout":"10 )"},
+	        {R"({"text":")" + quoted + R"(","format":"rew","options":{"range":"20:2000"}})",
+	         200, R"("layout":"10 )"},
+	        {R"({"text":"Filter 1: ON PK Fc x Hz","format":"eqapo"})", 422, R"("line":1)"},
+	        {R"({"text":"100 2\n","format":"mp3"})", 400, "format"},
+	        {R"({"text":")" + quoted + R"(","format":"rew","options":{"range":[2000,20]}})",
+	         422, "range"},
+	        {R"({"text":")" + quoted + R"(","format":"rew","options":{"gain":1}})", 400,
+	         "gain"},
+	        {R"({"text":"1\u00000\u0000 \u00002\u0000","format":null})", 422, "UTF-16"},
+	};
+	for (const import_case &c : cases) {
+		reply r = call(s, "POST", "/api/import", c.body);
+		EXPECT_EQ(r.status, c.status) << c.body.substr(0, 80) << "\n" << r.body;
+		EXPECT_NE(r.body.find(c.found), std::string::npos) << r.body.substr(0, 200);
+		if (r.status != 200)
+			continue;
+		// The layout is one the designer takes.
+		size_t start = r.body.find(R"("layout":)") + 9;
+		size_t end = r.body.find(R"(","measurement")", start);
+		ASSERT_NE(end, std::string::npos) << r.body.substr(0, 200);
+		std::string layout = r.body.substr(start, end + 1 - start);
+		EXPECT_EQ(call(s, "POST", "/api/design", R"({"layout":)" + layout + "}").status,
+		          200);
+	}
+}
+
 } // namespace
