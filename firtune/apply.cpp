@@ -6,6 +6,7 @@
 
 #include <sysexits.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +59,22 @@ int apply_profile(const char *path)
 	if (int status = plan_designer(s))
 		return status;
 	eq_guard guard{s.eq};
+
+	// A channel the part does not have is refused before anything is
+	// written: the part answers filter reads for its channels only.
+	int32_t highest = 0;
+	for (const profile_channel &c : p.channels)
+		highest = std::max(highest, c.channel);
+	int32_t answered = device_count_channels(s.device.get(), *target, p.part, highest + 1);
+	for (const profile_channel &c : p.channels)
+		if (c.channel >= answered) {
+			std::fprintf(
+			        stderr,
+			        "firtune: channel %d: %s: part %d has no channel %d (it has %d); "
+			        "nothing written\n",
+			        c.channel, c.file.c_str(), p.part, c.channel, answered);
+			return EX_SOFTWARE;
+		}
 
 	// Every layout is designed before anything is written, so a layout the
 	// designer refuses leaves every channel as it was.
