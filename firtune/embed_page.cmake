@@ -41,7 +41,7 @@ foreach(name IN LISTS names)
   string(APPEND rows "        {\"${name}\", \"${type}\", file${i}, ${size}},\n")
   math(EXPR i "${i} + 1")
 endforeach()
-file(WRITE "${OUT}.new" "// Generated from the page's files at build time; do not edit.
+file(WRITE "${OUT}" "// Generated from the page's files at build time; do not edit.
 #include \"page.h\"
 
 namespace
@@ -56,5 +56,3 @@ std::span<const page_file> page_files()
 	return files;
 }
 ")
-file(COPY_FILE "${OUT}.new" "${OUT}" ONLY_IF_DIFFERENT)
-file(REMOVE "${OUT}.new")
