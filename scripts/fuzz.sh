@@ -8,7 +8,7 @@ seconds=$2
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 # Every target this script runs; the time is split over this list.
-targets="fuzz_designer fuzz_format fuzz_import"
+targets="fuzz_designer fuzz_format fuzz_import fuzz_firtune"
 count=$(echo "$targets" | wc -w)
 share=$((seconds / count))
 if [ "$share" -lt 1 ]; then
@@ -70,3 +70,14 @@ for f in "$top"/examples/*.txt; do
 	cat "$f" >>"$build/seeds-import/$base"
 done
 run fuzz_import -max_len=4096 -timeout=10 "$build/corpus-import" "$build/seeds-import"
+
+# firtune's request handler: seeds of each request
+# with every header right (first byte: path; second: headers).
+mkdir -p "$build/corpus-firtune" "$build/seeds-firtune"
+printf '\000\017{"layout":"60 2\\n150 2\\n"}' >"$build/seeds-firtune/design"
+printf '\001\017{"text":"Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1","format":null}' \
+	>"$build/seeds-firtune/import"
+printf '\002\017{"channels":[0],"layout":"100 2"}' >"$build/seeds-firtune/load"
+printf '\045\017{"channels":{"0":"100 2"}}' >"$build/seeds-firtune/profile"
+printf '\200\017/api/../index.html\n' >"$build/seeds-firtune/path"
+run fuzz_firtune -max_len=4096 -timeout=30 "$build/corpus-firtune" "$build/seeds-firtune"

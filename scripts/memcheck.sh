@@ -44,4 +44,13 @@ check design-device 0 "$top/examples/loudness.eq" -q -d /dev/pcmx.ctl -L "$out/l
 check import-eqapo 0 /dev/null -q -n 256 "$top/examples/headphone-parametric.txt"
 check import-rew 0 /dev/null -q -n 256 "$top/examples/rew-measurement.txt"
 check import-refused 65 /dev/null "$out/bad.txt"
+
+# firtune --apply: a profile of two channels, and one that names a missing
+# layout.
+tool="$build/firtune"
+printf 'device /dev/pcmx.ctl\nchannel 0 %s\nchannel 1 %s\n' "$top/examples/loudness.eq" \
+	"$top/examples/bass-boost.eq" >"$out/room.profile"
+printf 'device /dev/pcmx.ctl\nchannel 0 gone.eq\n' >"$out/gone.profile"
+check apply 0 /dev/null --apply "$out/room.profile"
+check apply-refused 65 /dev/null --apply "$out/gone.profile"
 exit $failed
