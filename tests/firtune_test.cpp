@@ -627,9 +627,9 @@ TEST(firtune, imports_through_the_importers_into_layouts_it_designs)
 	         200, R"("notes":[)"},
 	        {R"({"text":")" + quoted +
 	                 R"(","format":"rew","options":{"range":[20,2000],"smooth":3}})",
-	         200, R"("layout":"10 )"},
+	         200, R"("measurement":{"frequency_hz":[)"},
 	        {R"({"text":")" + quoted + R"(","format":"rew","options":{"range":"20:2000"}})",
-	         200, R"("layout":"10 )"},
+	         200, R"("measurement":{"frequency_hz":[)"},
 	        {R"({"text":"Filter 1: ON PK Fc x Hz","format":"eqapo"})", 422, R"("line":1)"},
 	        {R"({"text":"100 2\n","format":"mp3"})", 400, "format"},
 	        {R"({"text":")" + quoted + R"(","format":"rew","options":{"range":[2000,20]}})",
