@@ -109,7 +109,9 @@ export function requestedCurve(points, fmin, fmax, perOctave = 96)
 			freqs.push(p.hz);
 	freqs.sort((a, b) => a - b);
 	const curve = [];
-	for (const f of freqs) {
+	for (const [k, f] of freqs.entries()) {
+		if (k > 0 && freqs[k - 1] === f)
+			continue;
 		// At a breakpoint, the value just below it first: a step of two
 		// breakpoints at one frequency becomes a vertical line.
 		const below = gainAt(points, f * (1 - 1e-12));
@@ -185,6 +187,8 @@ export function curveAt(freqs, values, f)
 		else
 			hi = mid;
 	}
+	if (freqs[lo] === f)
+		return values[lo];
 	if (values[lo] === null || values[hi] === null)
 		return null;
 	const t = Math.log(f / freqs[lo]) / Math.log(freqs[hi] / freqs[lo]);

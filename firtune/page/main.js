@@ -757,8 +757,10 @@ function wire()
 	});
 }
 
+// A refused page starts again when the address gains a token.
 function refuse(text)
 {
+	window.addEventListener("hashchange", () => location.reload());
 	document.body.classList.add("refused");
 	$("device").textContent = text;
 	for (const b of document.querySelectorAll("button, select, input, textarea"))

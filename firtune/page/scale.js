@@ -63,8 +63,8 @@ export function dbRange(values)
 			lo = Math.min(lo, v);
 			hi = Math.max(hi, v);
 		}
-	let top = 6 * Math.ceil(hi / 6 + 1e-9) + 6;
-	let bottom = 6 * Math.floor(lo / 6 - 1e-9) - 6;
+	const top = 6 * Math.ceil(hi / 6 - 1e-9) + 6;
+	let bottom = 6 * Math.floor(lo / 6 + 1e-9) - 6;
 	bottom = Math.max(bottom, top - 60);
 	return { top, bottom };
 }
