@@ -118,10 +118,29 @@ function drawRequested()
 	drawHandles(plot, state.layouts[c].points, state.active);
 }
 
+// A normalized layout's design is scaled by one factor: the requested and
+// achieved curves of the answer are that many dB away from the layout's own
+// gains. Returns the factor in dB (0 when not normalized).
+function normalization(d, layout)
+{
+	if (d === null || !layout.normalize)
+		return 0;
+	for (const [k, f] of d.frequency_hz.entries()) {
+		const own = gainToDb(gainAt(layout.points, f));
+		if (d.requested_db[k] !== null && Number.isFinite(own))
+			return d.requested_db[k] - own;
+	}
+	return 0;
+}
+
 function drawAchieved()
 {
 	const d = state.design;
-	const pairs = d === null ? null : d.frequency_hz.map((f, k) => [f, d.achieved_db[k]]);
+	const shift = normalization(d, state.layouts[current()]);
+	$("scale-note").textContent = shift === 0 ? "" :
+	        `normalized: the filter's gain is ${shift.toFixed(2)} dB from what is drawn here`;
+	const pairs = d === null ? null : d.frequency_hz.map((f, k) =>
+	        [f, d.achieved_db[k] === null ? null : d.achieved_db[k] - shift]);
 	drawCurve(plot, plot.achieved, pairs);
 	plot.achieved.classList.toggle("stale", state.designFailed);
 	const m = state.measurements[current()];
@@ -214,7 +233,7 @@ function drawAll()
 	drawAchieved();
 	drawSummary();
 	drawTable();
-	const c = targets();
+	const c = actionChannels();
 	$("bypass").textContent = c.every((ch) => state.bypassed[ch]) ? "EQ" : "Bypass";
 	$("bypass").setAttribute("aria-pressed", c.every((ch) => state.bypassed[ch]));
 }
@@ -313,9 +332,9 @@ function onPointerDown(event)
 	handle.focus();
 	handle.setPointerCapture(event.pointerId);
 	const i = Number(handle.dataset.index);
-	record(edits, snapshot());
 	state.active = i;
-	state.drag = { index: i, pointer: event.pointerId };
+	// Undo takes back the whole drag; a click that moves nothing is no edit.
+	state.drag = { index: i, pointer: event.pointerId, before: snapshot() };
 	drawRequested();
 }
 
@@ -325,6 +344,10 @@ function onPointerMove(event)
 	if (drag === null || event.pointerId !== drag.pointer)
 		return;
 	const t0 = performance.now();
+	if (drag.before !== null) {
+		record(edits, drag.before);
+		drag.before = null;
+	}
 	const layout = state.layouts[current()];
 	const old = layout.points[drag.index];
 	const at = pointerAt(event);
@@ -371,12 +394,14 @@ function onHandleKey(event)
 	case "ArrowRight": {
 		const hz = roundHz(p.hz * Math.pow(2, event.key === "ArrowLeft" ? -octave : octave));
 		points = moveBreakpoint(layout.points, i, hz, p.gain);
+		state.active = i;
 		break;
 	}
 	case "ArrowUp":
 	case "ArrowDown": {
 		const db = Number.isFinite(gainToDb(p.gain)) ? gainToDb(p.gain) : -60;
 		points = moveBreakpoint(layout.points, i, p.hz, roundGain(db + (event.key === "ArrowUp" ? dbStep : -dbStep)));
+		state.active = i;
 		break;
 	}
 	case "Delete":
@@ -388,7 +413,6 @@ function onHandleKey(event)
 		return;
 	}
 	event.preventDefault();
-	state.active = Math.min(state.active < 0 ? i : state.active, points.length - 1);
 	change({ normalize: layout.normalize, points });
 	const next = plot.handles.children[state.active];
 	if (next)
