@@ -31,9 +31,10 @@ const edits = makeHistory();
 // Edits whose achieved curve is not drawn yet: { seq, t0 }.
 let waitingEvents = [];
 let seq = 0;
-// For tests and measurements: design requests in flight and the time from
-// an edit to the achieved curve that shows it, in ms.
-window.firtune = { stats, latencies: [], frameLatencies: [], ready: false };
+// For tests and measurements: design requests in flight, the time from an
+// edit to the achieved curve that shows it (ms), the layout whose achieved
+// curve is shown.
+window.firtune = { stats, latencies: [], frameLatencies: [], ready: false, shown: null };
 
 let plot;
 
@@ -257,6 +258,7 @@ async function design(edit)
 	if (answer.status === 200 && answer.body !== null) {
 		state.design = answer.body;
 		state.designFailed = false;
+		window.firtune.shown = edit.text;
 		if (state.drag === null)
 			rescale(), drawRequested();
 		drawAchieved();
@@ -330,7 +332,11 @@ function onPointerDown(event)
 		return;
 	event.preventDefault();
 	handle.focus();
-	handle.setPointerCapture(event.pointerId);
+	try {
+		handle.setPointerCapture(event.pointerId);
+	} catch {
+		// The pointer is gone already; its up event ends the drag.
+	}
 	const i = Number(handle.dataset.index);
 	state.active = i;
 	// Undo takes back the whole drag; a click that moves nothing is no edit.
@@ -505,6 +511,16 @@ function onRemove()
 
 // ---- device actions
 
+// An action under way: its earlier results go, so no one reads them as new.
+function showPending(title)
+{
+	const list = $("result");
+	const li = document.createElement("li");
+	li.className = "pending";
+	li.textContent = `${title}: sending…`;
+	list.replaceChildren(li);
+}
+
 function showResults(title, rows)
 {
 	const list = $("result");
@@ -568,6 +584,7 @@ async function loadLayouts(channels, textOf, title)
 
 async function onLoad()
 {
+	showPending("Load");
 	await loadLayouts(actionChannels(), layoutText, "Load");
 	drawAll();
 }
@@ -575,6 +592,7 @@ async function onLoad()
 async function onBypass()
 {
 	const channels = actionChannels();
+	showPending("A/B");
 	if (channels.every((c) => state.bypassed[c])) {
 		await loadLayouts(channels, (c) => state.loaded[c] ?? layoutText(c), "EQ: what was loaded, again");
 	} else {
@@ -594,6 +612,7 @@ async function onBypass()
 async function onOff()
 {
 	const channels = actionChannels();
+	showPending("Off");
 	const answer = await call(state.token, "POST", "/api/off", { channels });
 	if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 		showError("Off", answer);
@@ -611,6 +630,7 @@ async function onSave()
 {
 	const channels = {};
 	state.layouts.forEach((_, c) => (channels[String(c)] = layoutText(c)));
+	showPending("Save profile");
 	const answer = await call(state.token, "PUT", "/api/profile", { channels });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
