@@ -168,7 +168,9 @@ function drawAchieved()
 function drawSummary()
 {
 	const d = state.design;
-	$("summary").textContent = d === null ? "" : d.summary.text;
+	// The advice lines stand apart, below the figures.
+	$("summary").textContent = d === null ? "" :
+	        d.summary.text.split("\n").filter((l) => !l.startsWith("advice:")).join("\n");
 	const advice = $("advice");
 	advice.replaceChildren();
 	if (d !== null)
@@ -360,9 +362,9 @@ function onPointerMove(event)
 	const hz = event.shiftKey ? old.hz : roundHz(at.hz);
 	const gain = event.altKey ? old.gain : roundGain(at.db);
 	apply({ normalize: layout.normalize, points: moveBreakpoint(layout.points, drag.index, hz, gain) });
+	edited(t0); // the request first, the drawing while it is under way
 	drawRequested();
 	drawTable();
-	edited(t0);
 }
 
 function onPointerUp(event)

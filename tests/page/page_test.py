@@ -277,6 +277,30 @@ class Scenarios(unittest.TestCase):
         for c, text in self.LAYOUTS.items():
             self.assertEqual(got[c], self.firload(text), "channel %d" % c)
 
+    def test_5_import_and_refusals(self):
+        d = self.driver
+        Select(d.find_element(By.ID, "channel")).select_by_value("1")
+        area = d.find_element(By.ID, "layout-text")
+        area.clear()  # an edit of its own
+        self.idle()
+        requests = self.js("return window.firtune.stats.requests")
+        area.send_keys("60 2\n50 1\n")
+        area.send_keys(Keys.TAB)
+        self.assertIn("line 2", d.find_element(By.ID, "layout-error").text)
+        self.assertEqual(self.js("return window.firtune.stats.requests"), requests)
+        for name in ("rew-measurement.txt", "headphone-parametric.txt"):
+            with self.subTest(name=name):
+                status, want = self.app.api("POST", "/api/import", {"text": read(os.path.join(EXAMPLES, name)),
+                                                                  "format": None, "options": {}})
+                self.assertEqual(status, 200)
+                d.find_element(By.ID, "import-file").send_keys(os.path.join(EXAMPLES, name))
+                browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
+                self.idle()
+                self.assertEqual(d.find_element(By.ID, "notes").text.splitlines(), want["notes"])
+                for curve in ("measured", "target", "predicted"):
+                    drawn = d.find_element(By.CSS_SELECTOR, "path." + curve).get_attribute("d") not in ("", None)
+                    self.assertEqual(drawn, want["measurement"] is not None, curve)
+
 
 if __name__ == "__main__":
     groups = {"units": Units, "scenarios": Scenarios}
