@@ -55,10 +55,13 @@ class Firtune:
     def __init__(self, args, rate=48000, length=4096, channels=2, folder=None):
         self.folder = folder or tempfile.mkdtemp(prefix="firtune-page.")
         self.journal = os.path.join(self.folder, "journal")
-        env = dict(os.environ, FIRLOAD_SIM_JOURNAL=self.journal)
-        self.proc = subprocess.Popen(sim_command(rate, length, channels) + [binary("FIRTUNE")] + args,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                                     stdin=subprocess.DEVNULL, text=True)
+        # The stand-in preloaded into firtune itself (not through the
+        # wrapper script), so that stop() signals firtune.
+        env = dict(os.environ, FIRLOAD_SIM_JOURNAL=self.journal, FIRLOAD_SIM_RATE=str(rate),
+                   FIRLOAD_SIM_LENGTH=str(length), FIRLOAD_SIM_CHANNELS=str(channels),
+                   LD_PRELOAD=sim_library())
+        self.proc = subprocess.Popen([binary("FIRTUNE")] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=env, stdin=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline()
         m = re.match(r"firtune: (http://127\.0\.0\.1:\d+/)#(\S+)$", line.strip())
         if m is None:
@@ -96,9 +99,12 @@ def binary(name):
     return os.environ.get(name) or os.path.join(TOP, "build", name.lower())
 
 
+def sim_library():
+    return os.environ.get("FIRLOAD_SIM_LIB") or os.path.join(TOP, "build", "libfirload_sim.so")
+
+
 def sim_command(rate, length, channels):
-    lib = os.environ.get("FIRLOAD_SIM_LIB") or os.path.join(TOP, "build", "libfirload_sim.so")
-    return [os.path.join(TOP, "sim", "firload-sim"), "-L", lib, "-r", str(rate), "-n", str(length),
+    return [os.path.join(TOP, "sim", "firload-sim"), "-L", sim_library(), "-r", str(rate), "-n", str(length),
             "-C", str(channels), "--"]
 
 

@@ -301,6 +301,15 @@ class Scenarios(unittest.TestCase):
                     drawn = d.find_element(By.CSS_SELECTOR, "path." + curve).get_attribute("d") not in ("", None)
                     self.assertEqual(drawn, want["measurement"] is not None, curve)
 
+    def test_6_server_gone(self):
+        d = self.driver
+        self.idle()
+        self.assertEqual(self.app.stop(), 0)
+        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+        browser.wait(d, lambda d: "does not answer" in d.find_element(By.ID, "status").text)
+        # The refused connection is the browser's to log, and nothing else.
+        self.assertTrue(all("ERR_CONNECTION_REFUSED" in e for e in browser.errors(d)))
+
 
 if __name__ == "__main__":
     groups = {"units": Units, "scenarios": Scenarios}
