@@ -230,9 +230,18 @@ class Scenarios(unittest.TestCase):
         self.assertLess(stats["requests"] - requests, 20)
         self.assertEqual(self.js("return window.firtune.shown"),
                          d.find_element(By.ID, "layout-text").get_attribute("value"))
-        for _ in range(2):
+        # From the keyboard: up by half a dB; a double-click adds a point.
+        db = float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db"))
+        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].send_keys(Keys.ARROW_UP)
+        self.assertAlmostEqual(float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db")),
+                               db + 0.5, delta=0.01)
+        count = len(d.find_elements(By.CSS_SELECTOR, ".breakpoint"))
+        ActionChains(d).move_to_element_with_offset(d.find_element(By.ID, "plot"), 0, 60).double_click().perform()
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, ".breakpoint")), count + 1)
+        for _ in range(4):
             d.find_element(By.ID, "undo").click()
         self.idle()
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, ".breakpoint")), count)
         self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db"), before[0])
 
     def set_layout(self, channel, text):
