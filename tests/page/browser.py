@@ -14,6 +14,9 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# A sanitizer build of firtune or firload runs with the stand-in preloaded
+# ahead of its runtime.
+os.environ.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
 
 
 def chromium(width=1280, height=800):
