@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the fuzz targets with clang and runs them for a while: the designer
 # for SECONDS, the importers and the report's number formatting for half as
-# long each.
+# long each, firtune's request handler for a tenth.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -eu
 build=$1
@@ -10,7 +10,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 
 cmake -S "$top" -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DFIRLOAD_FUZZ=ON -DFIRLOAD_TESTS=OFF -DFIRLOAD_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_designer fuzz_format fuzz_import -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$build" --target fuzz_designer fuzz_format fuzz_import fuzz_firtune -j "$(nproc 2>/dev/null || echo 2)"
 
 # Seeds: the examples and the layouts of the tests, each at a few lengths
 # and rates (three leading bytes: N - 1 low byte, N - 1 high bit and rate).
@@ -58,3 +58,15 @@ for f in "$top"/examples/*.txt; do
 done
 "$build/fuzz/fuzz_import" -max_total_time="$((seconds / 2))" -max_len=4096 -timeout=10 \
 	-print_final_stats=1 "$build/corpus-import" "$build/seeds-import"
+
+# firtune's request handler, for a tenth of the time: seeds of each request
+# with every header right (first byte: path; second: headers).
+mkdir -p "$build/corpus-firtune" "$build/seeds-firtune"
+printf '\000\017{"layout":"60 2\\n150 2\\n"}' >"$build/seeds-firtune/design"
+printf '\001\017{"text":"Filter 1: ON PK Fc 100 Hz Gain 3 dB Q 1","format":null}' \
+	>"$build/seeds-firtune/import"
+printf '\002\017{"channels":[0],"layout":"100 2"}' >"$build/seeds-firtune/load"
+printf '\045\017{"channels":{"0":"100 2"}}' >"$build/seeds-firtune/profile"
+printf '\200\017/api/../index.html\n' >"$build/seeds-firtune/path"
+"$build/fuzz/fuzz_firtune" -max_total_time="$((seconds / 10 + 1))" -max_len=4096 -timeout=30 \
+	-print_final_stats=1 "$build/corpus-firtune" "$build/seeds-firtune"
