@@ -3,7 +3,8 @@
 firtune without a device at each filter length, a 100-step drag of one
 breakpoint. For every pointer event, the time from the event to the
 achieved curve that includes it: once the path is updated in the page
-("updated") and at the next animation frame ("frame").
+("upd") and at the next animation frame ("frame"); and the round trip of
+the design requests alone ("rtt": request sent to answer received).
 
 Usage: bench/page_latency.py [LENGTH ...]   (default 4096 65536)
 Environment: FIRTUNE, FIRLOAD_SIM_LIB as for tests/page/page_test.py."""
@@ -42,7 +43,7 @@ def measure(driver, length):
             browser.wait(driver, lambda d: len(d.find_elements(By.CSS_SELECTOR, ".breakpoint")) > 3)
             browser.wait(driver, lambda d: d.execute_script("return window.firtune.stats.inFlight === 0"))
             driver.execute_script("window.firtune.latencies = []; window.firtune.frameLatencies = [];"
-                                  "window.firtune.stats.maxInFlight = 0;")
+                                  "window.firtune.stats.maxInFlight = 0; window.firtune.stats.roundTrips = [];")
             handle = driver.find_elements(By.CSS_SELECTOR, ".breakpoint")[3]
             chain = ActionChains(driver, duration=16).click_and_hold(handle)
             for k in range(STEPS):
@@ -64,14 +65,14 @@ def main():
     lengths = [int(a) for a in sys.argv[1:]] or [4096, 65536]
     driver = browser.chromium()
     try:
-        print("%-7s %6s %9s %9s %9s %9s %7s" % ("N", "events", "upd med", "upd p95", "frame med",
-                                               "frame p95", "in fl."))
+        print("%-7s %6s %9s %9s %9s %9s %9s %7s" % ("N", "events", "upd med", "upd p95", "frame med",
+                                                    "frame p95", "rtt med", "in fl."))
         for n in lengths:
             r = measure(driver, n)
             up, fr = r["latencies"], r["frameLatencies"]
-            print("%-7d %6d %7.1fms %7.1fms %7.1fms %7.1fms %7d" % (
+            print("%-7d %6d %7.1fms %7.1fms %7.1fms %7.1fms %7.1fms %7d" % (
                 n, len(up), statistics.median(up), percentile(up, 95), statistics.median(fr),
-                percentile(fr, 95), r["stats"]["maxInFlight"]))
+                percentile(fr, 95), statistics.median(r["stats"]["roundTrips"]), r["stats"]["maxInFlight"]))
     finally:
         driver.quit()
 

@@ -2,7 +2,17 @@
 // as { status, body } (body parsed JSON, or null); a server that does not
 // answer gives status 0 and an error text.
 
-export const stats = { inFlight: 0, maxInFlight: 0, requests: 0 };
+// Design requests: in flight now, most at once, sent, and the round trip
+// of the latest ones in ms.
+export const stats = { inFlight: 0, maxInFlight: 0, requests: 0, roundTrips: [] };
+
+// Appends to a list that keeps its latest 1000 values.
+export function keep(list, value)
+{
+	list.push(value);
+	if (list.length > 1000)
+		list.splice(0, list.length - 1000);
+}
 
 export async function call(token, method, path, body)
 {
@@ -19,8 +29,11 @@ export async function call(token, method, path, body)
 		stats.inFlight++;
 		stats.maxInFlight = Math.max(stats.maxInFlight, stats.inFlight);
 	}
+	const start = performance.now();
 	try {
 		const answer = await fetch(path, init);
+		if (design)
+			keep(stats.roundTrips, performance.now() - start);
 		let parsed = null;
 		try {
 			parsed = await answer.json();

@@ -1,5 +1,5 @@
 // The page: one editor over the channels' layouts, wired to firtune's API.
-import { call, failure, stats } from "./api.js";
+import { call, failure, keep, stats } from "./api.js";
 import { makeQueue, submit, settle } from "./queue.js";
 import { makeHistory, record, undo, redo } from "./history.js";
 import {
@@ -269,11 +269,11 @@ async function design(edit)
 		const done = waitingEvents.filter((e) => e.seq <= edit.seq);
 		waitingEvents = waitingEvents.filter((e) => e.seq > edit.seq);
 		for (const e of done)
-			window.firtune.latencies.push(drawn - e.t0);
+			keep(window.firtune.latencies, drawn - e.t0);
 		requestAnimationFrame(() => {
 			const painted = performance.now();
 			for (const e of done)
-				window.firtune.frameLatencies.push(painted - e.t0);
+				keep(window.firtune.frameLatencies, painted - e.t0);
 		});
 	} else {
 		state.designFailed = true;
