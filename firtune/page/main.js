@@ -261,6 +261,7 @@ async function design(edit)
 		state.design = answer.body;
 		state.designFailed = false;
 		window.firtune.shown = edit.text;
+		setStatus("");
 		if (state.drag === null)
 			rescale(), drawRequested();
 		drawAchieved();
@@ -279,7 +280,8 @@ async function design(edit)
 		state.designFailed = true;
 		drawAchieved();
 		const line = answer.body && Number.isInteger(answer.body.line) ? ` (line ${answer.body.line})` : "";
-		$("layout-error").textContent = `The designer refuses this layout${line}: ${failure(answer)}`;
+		$("layout-error").textContent = answer.status === 422 ?
+		        `The designer refuses this layout${line}: ${failure(answer)}` : `No design: ${failure(answer)}`;
 		waitingEvents = waitingEvents.filter((e) => e.seq > edit.seq);
 		if (answer.status === 0 || answer.status === 401)
 			setStatus(failure(answer));
@@ -852,6 +854,7 @@ async function start()
 	}
 	$("device-note").textContent = state.canLoad ? "" : `Device actions are off: ${d.reason || "firtune was started without a device"}.`;
 
+	let profileError = "";
 	const profile = await call(state.token, "GET", "/api/profile");
 	if (profile.status === 200 && profile.body && profile.body.channels) {
 		for (const [key, text] of Object.entries(profile.body.channels)) {
@@ -860,7 +863,7 @@ async function start()
 			if (Number.isInteger(c) && c >= 0 && c < state.channels && parsed.ok)
 				state.layouts[c] = { normalize: parsed.normalize, points: parsed.points };
 			else if (Number.isInteger(c) && c >= 0 && c < state.channels)
-				$("layout-error").textContent = `The profile's layout of channel ${c}, line ${parsed.line}: ${parsed.error}`;
+				profileError = `The profile's layout of channel ${c}, line ${parsed.line}: ${parsed.error}; the channel starts flat`;
 		}
 		const path = profile.body.path;
 		$("save").disabled = !path;
@@ -877,6 +880,7 @@ async function start()
 	wire();
 	drawAll();
 	edited(performance.now());
+	$("layout-error").textContent = profileError;
 	window.firtune.ready = true;
 }
 
