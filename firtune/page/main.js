@@ -22,6 +22,7 @@ const state = {
 	measurements: [], // per channel: the imported measurement, or null
 	design: null,     // the last design answer shown
 	designFailed: false,
+	refusedRow: -1,   // the breakpoint of the line the designer refused
 	active: -1,       // the breakpoint being dragged or last focused
 	drag: null,
 	range: { top: 12, bottom: -24 },
@@ -213,6 +214,7 @@ function drawTable()
 		const row = body.rows[i];
 		row.dataset.index = i;
 		row.classList.toggle("active", i === state.active);
+		row.classList.toggle("refused", i === state.refusedRow);
 		const values = { hz: `${p.hz}`, db: formatDb(p.gain), gain: `${p.gain}` };
 		for (const input of row.querySelectorAll("input"))
 			if (input !== document.activeElement) {
@@ -247,6 +249,7 @@ function drawAll()
 function edited(t0)
 {
 	$("layout-error").textContent = "";
+	state.refusedRow = -1;
 	const edit = { seq: ++seq, text: layoutText(current()) };
 	waitingEvents.push({ seq: edit.seq, t0 });
 	const now = submit(queue, edit);
@@ -280,6 +283,10 @@ async function design(edit)
 		state.designFailed = true;
 		drawAchieved();
 		const line = answer.body && Number.isInteger(answer.body.line) ? ` (line ${answer.body.line})` : "";
+		// One breakpoint a line, after the header of a normalized layout.
+		if (line !== "" && edit.text === layoutText(current()))
+			state.refusedRow = answer.body.line - 1 - (state.layouts[current()].normalize ? 1 : 0);
+		drawTable();
 		$("layout-error").textContent = answer.status === 422 ?
 		        `The designer refuses this layout${line}: ${failure(answer)}` : `No design: ${failure(answer)}`;
 		waitingEvents = waitingEvents.filter((e) => e.seq > edit.seq);
