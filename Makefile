@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-san memcheck demo fuzz bench bench-compare install lint-man clean
+.PHONY: all build deps check check-san memcheck demo fuzz bench bench-compare bench-firtune install lint-man clean
 
 all: build
 
@@ -53,6 +53,11 @@ fuzz:
 BENCH_RUNS ?= 7
 bench-compare: check
 	bash bench/compare.sh $(BUILD) $(BENCH_RUNS)
+
+# firtune's /api/design over loopback at 4096 and 65536 taps, and its memory
+# over 10,000 designs.
+bench-firtune: build
+	/usr/bin/python3 bench/firtune_design.py $(BUILD)/firtune
 
 # The manual pages, checked by mandoc.
 lint-man:

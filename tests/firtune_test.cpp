@@ -509,4 +509,52 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 	}
 }
 
+TEST(firtune, saves_a_profile_that_apply_loads_again)
+{
+	char folder[] = "/tmp/firtune-test-XXXXXX";
+	ASSERT_NE(mkdtemp(folder), nullptr);
+	std::string dir = folder, path = dir + "/room.profile";
+	struct save {
+		std::string body;
+		int status;
+		std::string profile; // the profile file afterwards
+	} saves[] = {
+	        {R"({"channels":{"0":"60 2\n150 2\n","1":"2000 0.5"}})", 200,
+	         "device /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 room.ch0.eq\n"
+	         "channel 1 room.ch1.eq\n"},
+	        // Refused whole: neither file changes.
+	        {R"({"channels":{"0":"100 1\n","1":"100 1\n50 1\n"}})", 422, ""},
+	        {R"({"channels":{"7":"100 1\n"}})", 422, ""},
+	        {R"({"channels":{"0":1}})", 400, ""},
+	};
+	{
+		server s({"-d", "/dev/pcmx.ctl", path});
+		ASSERT_GT(s.port, 0);
+		std::string last;
+		for (const save &c : saves) {
+			reply r = call(s, "PUT", "/api/profile", c.body);
+			EXPECT_EQ(r.status, c.status) << c.body << "\n" << r.body;
+			if (!c.profile.empty())
+				last = c.profile;
+			EXPECT_EQ(read_file(path), last) << c.body;
+		}
+		EXPECT_EQ(read_file(dir + "/room.ch1.eq"), "2000 0.5\n");
+		EXPECT_NE(call(s, "GET", "/api/profile", "").body.find(R"("1":"2000 0.5")"),
+		          std::string::npos);
+		EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
+		EXPECT_EQ(s.stop(), 0);
+	}
+	run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", path}, "", small);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "channel 0: room.ch0.eq, 512 taps, written\n"
+	                 "channel 1: room.ch1.eq, 512 taps, written\n");
+	std::vector<journal_write> w = journal_writes(r.journal);
+	ASSERT_EQ(w.size(), 2u);
+	EXPECT_EQ(w[0].taps, firload_taps("60 2\n150 2\n"));
+	EXPECT_EQ(w[1].taps, firload_taps("2000 0.5\n"));
+	for (const char *name : {"/room.profile", "/room.ch0.eq", "/room.ch1.eq"})
+		unlink((dir + name).c_str());
+	EXPECT_EQ(rmdir(folder), 0) << "a file was left behind";
+}
+
 } // namespace
