@@ -64,3 +64,8 @@ echo "-- layout: $(wc -l <"$build/demo/headphone-parametric.eq") breakpoints in 
 status=0
 sim -j "$work/journal2" "$tool" -q -d /dev/pcmx.ctl -f "$build/demo/headphone-parametric.eq" || status=$?
 echo "-- firload exit status $status; filters written: $(grep -c -- '-> loaded' "$work/journal2")"
+
+echo
+echo "== firtune: tune each channel by ear in the browser, against the stand-in"
+echo "   $top/sim/firload-sim -L $build/libfirload_sim.so -r 48000 -n 4096 -C 2 -- $build/firtune -d /dev/pcmx.ctl"
+echo "   then open the address it prints (http://127.0.0.1:PORT/#TOKEN); Ctrl-C stops it"

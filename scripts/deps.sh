@@ -32,6 +32,9 @@ if [ "$os" = FreeBSD ]; then
 	if [ $want_check = 1 ]; then
 		[ -f /usr/local/include/gtest/gtest.h ] || need googletest
 		[ -f /usr/local/include/benchmark/benchmark.h ] || need benchmark
+		# The page's tests: headless Chromium driven by Selenium.
+		have chrome || need www/chromium
+		/usr/local/bin/python3 -c 'import selenium' 2>/dev/null || need www/py-selenium
 	fi
 	[ $want_fuzz = 1 ] && ! have clang++ && need llvm
 	[ $want_mem = 1 ] && ! have valgrind && need valgrind
@@ -57,6 +60,10 @@ pkg-config --exists libmicrohttpd 2>/dev/null || need libmicrohttpd-dev
 if [ $want_check = 1 ]; then
 	[ -f /usr/include/gtest/gtest.h ] || need libgtest-dev
 	[ -f /usr/include/benchmark/benchmark.h ] || need libbenchmark-dev
+	# The page's tests: headless Chromium driven by Selenium.
+	have chromium || need chromium
+	have chromedriver || need chromium-driver
+	/usr/bin/python3 -c 'import selenium' 2>/dev/null || need python3-selenium
 fi
 if [ $want_fuzz = 1 ]; then
 	have clang++ || need clang

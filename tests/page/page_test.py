@@ -1,0 +1,327 @@
+#!/usr/bin/python3
+"""firtune's page in headless Chromium. `units`: the page's plain functions
+against tables of cases; `scenarios`: the page against firtune under the
+device stand-in, each write checked in the stand-in's journal."""
+import json
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import Select
+
+import browser
+
+EXAMPLES = os.path.join(browser.TOP, "examples")
+
+# (expression over the modules scale, layout, queue, history; expected value)
+UNITS = [
+    ("scale.xToHz(S, scale.hzToX(S, 1234))", 1234),
+    ("[scale.hzToX(S, 10), scale.hzToX(S, 24000), scale.hzToX(S, Math.sqrt(240000))]", [40, 1240, 640]),
+    ("[scale.dbToY(S, 12), scale.dbToY(S, -24), scale.dbToY(S, -Infinity), scale.dbToY(S, 99)]", [10, 310, 310, 10]),
+    ("scale.yToDb(S, scale.dbToY(S, -3.5))", -3.5),
+    ("scale.frequencyTicks(10, 24000)", [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]),
+    ("scale.frequencyTicks(10, 4000)", [20, 50, 100, 200, 500, 1000, 2000]),
+    ("[20000, 1500, 50, 200].map(scale.formatHz)", ["20k", "1.5k", "50", "200"]),
+    ("scale.dbRange([-30, 3])", {"top": 12, "bottom": -36}),
+    ("scale.dbRange([-Infinity])", {"top": 12, "bottom": -12}),
+    ("scale.dbRange([-200, 1])", {"top": 12, "bottom": -48}),
+    # The designer's reading: linear in Hz between breakpoints, flat outside.
+    ("[50, 100, 200, 300, 1000].map(f => layout.gainAt(P, f))", [1, 1, 1.5, 2, 2]),
+    ("layout.gainAt(P, Math.sqrt(30000)) > 1.36 && layout.gainAt(P, Math.sqrt(30000)) < 1.37", True),
+    ("[299, 300, 301].map(f => layout.gainAt([{hz: 300, gain: 1}, {hz: 300, gain: 2}], f))", [1, 2, 2]),
+    ("[50, 150].map(f => layout.gainAt([{hz: 0, gain: 5}, {hz: 100, gain: 1}, {hz: 200, gain: 3}], f))", [1, 2]),
+    ("layout.gainAt([], 1000)", 1),
+    ("layout.requestedCurve([{hz: 300, gain: 1}, {hz: 300, gain: 2}], 10, 24000).filter(p => p[0] === 300)", [[300, 1], [300, 2]]),
+    ("layout.parseLayout('60 2\\n150 2\\n300 1\\n')", {"ok": True, "normalize": False, "points": [{"hz": 60, "gain": 2}, {"hz": 150, "gain": 2}, {"hz": 300, "gain": 1}]}),
+    ("layout.parseLayout('Normalize\\n2000 1 8000\\t2').points.length", 2),
+    ("layout.parseLayout('norm\\n2000 1\\n').normalize", True),
+    ("layout.parseLayout('60 2\\n50 1\\n')", {"ok": False, "line": 2, "error": "frequencies must not decrease"}),
+    ("layout.parseLayout('normalize\\n60 2\\n\\n150\\n').line", 4),
+    ("layout.parseLayout('60 x').line", 1),
+    ("layout.parseLayout('').points", []),
+    ("layout.formatLayout(layout.parseLayout('normalize\\n2000 1\\n8000 2.5\\n'))", "normalize\n2000 1\n8000 2.5\n"),
+    ("[500, 50].map(hz => layout.moveBreakpoint(Q, 1, hz, 2)[1])", [{"hz": 300, "gain": 2}, {"hz": 100, "gain": 2}]),
+    ("layout.addBreakpoint(Q, 200, 3).index", 2),
+    ("layout.setFrequency(Q, 0, 250)", {"index": 1, "points": [{"hz": 200, "gain": 1}, {"hz": 250, "gain": 1}, {"hz": 300, "gain": 1}]}),
+    ("layout.removeBreakpoint(Q, 1).map(p => p.hz)", [100, 300]),
+    ("[5, 20, 40, 80].map(f => layout.curveAt([10, 40, 80], [0, 6, null], f))", [0, 3, 6, None]),
+    ("[0.5, 1, 2].map(layout.gainToDb).map(v => Math.round(v * 1000) / 1000)", [-6.021, 0, 6.021]),
+    # One request in flight, the latest edit waiting, older ones dropped.
+    ("(() => { const q = queue.makeQueue(); const out = [queue.submit(q, 'a'), queue.submit(q, 'b'), queue.submit(q, 'c'), queue.settle(q), queue.submit(q, 'd'), queue.settle(q), queue.settle(q), queue.submit(q, 'e')]; return [out, q.dropped]; })()",
+     [["a", None, None, "c", None, "d", None, "e"], 1]),
+    ("(() => { const h = history.makeHistory(); history.record(h, 's0'); history.record(h, 's1'); return [history.undo(h, 's2'), history.undo(h, 's1'), history.undo(h, 's0'), history.redo(h, 's0'), history.redo(h, 's1'), history.redo(h, 's2')]; })()",
+     ["s1", "s0", None, "s1", "s2", None]),
+    ("(() => { const h = history.makeHistory(); history.record(h, 's0'); history.undo(h, 's1'); history.record(h, 's0'); return history.redo(h, 'x'); })()", None),
+    ("(() => { const h = history.makeHistory(2); for (const s of ['a', 'b', 'c']) history.record(h, s); return [history.undo(h, 'd'), history.undo(h, 'c'), history.undo(h, 'b')]; })()", ["c", "b", None]),
+]
+
+UNIT_SCRIPT = """
+const done = arguments[arguments.length - 1];
+Promise.all(['/scale.js', '/layout.js', '/queue.js', '/history.js'].map(m => import(m)))
+.then(([scale, layout, queue, history]) => {
+  const S = scale.makeScale(10, 24000, 40, 1240, 12, -24, 10, 310);
+  const P = [{hz: 100, gain: 1}, {hz: 300, gain: 2}];
+  const Q = [{hz: 100, gain: 1}, {hz: 200, gain: 1}, {hz: 300, gain: 1}];
+  const out = [];
+  for (const f of [%s]) {
+    try { out.push({value: f()}); } catch (e) { out.push({error: String(e)}); }
+  }
+  done(JSON.stringify(out));
+}, e => done(JSON.stringify({error: String(e)})));
+"""
+
+
+BURST = """
+const h = document.querySelectorAll('.breakpoint')[3], r = h.getBoundingClientRect();
+const at = {bubbles: true, pointerId: 7, button: 0, clientX: r.x + r.width / 2, clientY: r.y + r.height / 2};
+window.firtune.stats.maxInFlight = 0;
+h.dispatchEvent(new PointerEvent('pointerdown', at));
+for (let k = 1; k <= 20; k++)
+  h.dispatchEvent(new PointerEvent('pointermove', {...at, clientY: at.clientY + 2 * k}));
+h.dispatchEvent(new PointerEvent('pointerup', at));
+"""
+
+
+def close(got, want):
+    if isinstance(want, bool) or want is None or isinstance(want, str):
+        return got == want
+    if isinstance(want, (int, float)):
+        return isinstance(got, (int, float)) and abs(got - want) <= 1e-9 * max(1, abs(want))
+    if isinstance(want, list):
+        return isinstance(got, list) and len(got) == len(want) and all(map(close, got, want))
+    if isinstance(want, dict):
+        return isinstance(got, dict) and got.keys() == want.keys() and all(close(got[k], want[k]) for k in want)
+    return False
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+class Units(unittest.TestCase):
+    def test_plain_functions(self):
+        with tempfile.TemporaryDirectory() as folder:
+            app = browser.Firtune([], folder=folder)
+            driver = browser.chromium()
+            try:
+                driver.get(app.base)  # no token: the page asks for nothing
+                cases = ",".join("() => (%s)" % e for e, _ in UNITS)
+                got = json.loads(driver.execute_async_script(UNIT_SCRIPT % cases))
+                self.assertIsInstance(got, list, got)
+                for (expr, want), g in zip(UNITS, got):
+                    with self.subTest(expr=expr):
+                        self.assertTrue("value" in g and close(g["value"], want), "%s gave %s" % (expr, g))
+                self.assertEqual(browser.errors(driver), [])
+            finally:
+                driver.quit()
+                app.stop()
+
+
+class Scenarios(unittest.TestCase):
+    LAYOUTS = {0: read(os.path.join(EXAMPLES, "loudness.eq")), 1: read(os.path.join(EXAMPLES, "telephone.eq"))}
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.folder = cls.tmp.name
+        with open(os.path.join(cls.folder, "left.eq"), "w") as f:
+            f.write(cls.LAYOUTS[0])
+        cls.profile = os.path.join(cls.folder, "room.profile")
+        with open(cls.profile, "w") as f:
+            f.write("# page test\ndevice /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 left.eq\n")
+        cls.app = browser.Firtune(["-d", "/dev/pcmx.ctl", cls.profile], folder=cls.folder)
+        cls.driver = browser.chromium()
+        cls.taps = {}
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.app.stop()
+        cls.tmp.cleanup()
+
+    def tearDown(self):
+        self.assertEqual(browser.errors(self.driver), [])
+
+    def firload(self, text):
+        if text not in self.taps:
+            self.taps[text] = browser.firload_taps(text, 48000, 4096, self.folder)
+        return self.taps[text]
+
+    def js(self, script, *args):
+        return self.driver.execute_script(script, *args)
+
+    def idle(self):
+        """Waits until no design is in flight and returns the page's stats."""
+        browser.wait(self.driver, lambda d: d.execute_script(
+            "return window.firtune.ready && window.firtune.stats.inFlight === 0"))
+        return self.js("return window.firtune.stats")
+
+    def act(self, button, lines):
+        """Clicks a device button and waits for a result line a channel."""
+        self.driver.find_element(By.ID, button).click()
+        browser.wait(self.driver, lambda d: not d.find_elements(By.CSS_SELECTOR, "#result .pending") and
+                     len(d.find_elements(By.CSS_SELECTOR, "#result li")) >= lines + 1)
+        return [e.text for e in self.driver.find_elements(By.CSS_SELECTOR, "#result li")]
+
+    def writes(self, since):
+        return browser.journal_writes(self.app.journal, since)
+
+    def test_1_open(self):
+        d = self.driver
+        d.get(self.app.base)
+        browser.wait(d, lambda d: d.execute_script("return window.firtune && window.firtune.ready"))
+        self.assertIn("Access refused", d.find_element(By.ID, "device").text)
+        self.assertTrue(d.find_element(By.ID, "load").get_attribute("disabled"))
+        d.get(self.app.url())  # the refused page starts again with the token
+        browser.wait(d, lambda d: "#" not in d.current_url)  # and drops it from the address
+        self.idle()
+        handles = d.find_elements(By.CSS_SELECTOR, ".breakpoint")
+        self.assertEqual(len(handles), len(self.LAYOUTS[0].split()) // 2)
+        browser.wait(d, lambda d: d.find_element(By.ID, "achieved").get_attribute("d") != "")
+        self.assertNotEqual(d.find_element(By.ID, "requested").get_attribute("d"), "")
+        self.assertIn("ms", d.find_element(By.ID, "summary").text)
+        # The page draws the requested curve as the designer reads the layout.
+        for name in ("loudness.eq", "bass-boost.eq", "telephone.eq"):
+            text = read(os.path.join(EXAMPLES, name))
+            status, design = self.app.api("POST", "/api/design", {"layout": text})
+            self.assertEqual(status, 200)
+            page = self.js("""return import('/layout.js').then(m => {
+                const p = m.parseLayout(arguments[0]).points;
+                return arguments[1].map(f => m.gainToDb(m.gainAt(p, f)));
+            })""", text, design["frequency_hz"])
+            for f, want, got in zip(design["frequency_hz"], design["requested_db"], page):
+                if want is not None and want > -100:
+                    self.assertAlmostEqual(got, want, 6, "%s at %g Hz" % (name, f))
+
+    def test_2_drag(self):
+        d = self.driver
+        self.idle()
+        handle = d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3]
+        before = (handle.get_attribute("data-db"), d.find_element(By.ID, "achieved").get_attribute("d"))
+        requests = self.js("window.firtune.stats.maxInFlight = 0; return window.firtune.stats.requests")
+        chain = ActionChains(d, duration=0).click_and_hold(handle)  # moves faster than designs
+        for _ in range(12):
+            chain.move_by_offset(2, -5)
+        chain.release().perform()
+        stats = self.idle()
+        handle = d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3]
+        self.assertGreater(float(handle.get_attribute("data-db")), float(before[0]) + 1)
+        self.assertNotEqual(d.find_element(By.ID, "achieved").get_attribute("d"), before[1])
+        row = d.find_elements(By.CSS_SELECTOR, "#points tbody tr")[3]
+        self.assertEqual(row.find_element(By.CSS_SELECTOR, "[data-field=db]").get_attribute("value"),
+                         handle.get_attribute("data-db"))
+        self.assertEqual(stats["maxInFlight"], 1)
+        self.assertGreater(stats["requests"], requests + 1)
+        hz = [float(h.get_attribute("data-hz")) for h in d.find_elements(By.CSS_SELECTOR, ".breakpoint")]
+        self.assertEqual(hz, sorted(hz))
+        # A burst of moves in one task: one request in flight, the rest but
+        # the latest dropped, and the curve shown is the last edit's.
+        requests = self.js("return window.firtune.stats.requests")
+        self.js(BURST)
+        stats = self.idle()
+        self.assertEqual(stats["maxInFlight"], 1)
+        self.assertLess(stats["requests"] - requests, 20)
+        self.assertEqual(self.js("return window.firtune.shown"),
+                         d.find_element(By.ID, "layout-text").get_attribute("value"))
+        # From the keyboard: up by half a dB; a double-click adds a point.
+        db = float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db"))
+        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].send_keys(Keys.ARROW_UP)
+        self.assertAlmostEqual(float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db")),
+                               db + 0.5, delta=0.01)
+        count = len(d.find_elements(By.CSS_SELECTOR, ".breakpoint"))
+        ActionChains(d).move_to_element_with_offset(d.find_element(By.ID, "plot"), 0, 60).double_click().perform()
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, ".breakpoint")), count + 1)
+        for _ in range(4):
+            d.find_element(By.ID, "undo").click()
+        self.idle()
+        self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, ".breakpoint")), count)
+        self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[3].get_attribute("data-db"), before[0])
+
+    def set_layout(self, channel, text):
+        Select(self.driver.find_element(By.ID, "channel")).select_by_value(str(channel))
+        link = self.driver.find_element(By.ID, "link")
+        if link.is_selected():
+            link.click()
+        area = self.driver.find_element(By.ID, "layout-text")
+        area.clear()
+        area.send_keys(text)
+        area.send_keys(Keys.TAB)
+        self.idle()
+
+    def test_3_channels(self):
+        for c, text in self.LAYOUTS.items():
+            self.set_layout(c, text)
+        Select(self.driver.find_element(By.ID, "channel")).select_by_value("all")
+        for button, want in (("load", self.LAYOUTS), ("bypass", {0: "", 1: ""}), ("bypass", self.LAYOUTS)):
+            with self.subTest(button=button):
+                mark = browser.journal_length(self.app.journal)
+                lines = self.act(button, 2)
+                self.assertEqual(sum("written" in t and "NOT" not in t for t in lines), 2, lines)
+                got = {c: taps for r, c, taps in self.writes(mark) if r == "fir_write"}
+                self.assertEqual(sorted(got), [0, 1])
+                for c in got:
+                    self.assertEqual(got[c], self.firload(want[c]), "channel %d after %s" % (c, button))
+        mark = browser.journal_length(self.app.journal)
+        lines = self.act("off", 2)
+        self.assertIn("latency", lines[0])
+        self.assertEqual(self.writes(mark), [("off", 0, ()), ("off", 1, ())])
+
+    def test_4_save_apply(self):
+        self.driver.find_element(By.ID, "save").click()
+        browser.wait(self.driver, lambda d: "Saved" in d.find_element(By.ID, "result").text)
+        journal = os.path.join(self.folder, "apply.journal")
+        env = dict(os.environ, FIRLOAD_SIM_JOURNAL=journal)
+        run = subprocess.run(browser.sim_command(48000, 4096, 2) + [browser.binary("FIRTUNE"), "--apply", self.profile],
+                             env=env, stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        got = {c: taps for r, c, taps in browser.journal_writes(journal) if r == "fir_write"}
+        self.assertEqual(sorted(got), [0, 1])
+        for c, text in self.LAYOUTS.items():
+            self.assertEqual(got[c], self.firload(text), "channel %d" % c)
+
+    def test_5_import_and_refusals(self):
+        d = self.driver
+        Select(d.find_element(By.ID, "channel")).select_by_value("1")
+        area = d.find_element(By.ID, "layout-text")
+        area.clear()  # an edit of its own
+        self.idle()
+        requests = self.js("return window.firtune.stats.requests")
+        area.send_keys("60 2\n50 1\n")
+        area.send_keys(Keys.TAB)
+        self.assertIn("line 2", d.find_element(By.ID, "layout-error").text)
+        self.assertEqual(self.js("return window.firtune.stats.requests"), requests)
+        for name in ("rew-measurement.txt", "headphone-parametric.txt"):
+            with self.subTest(name=name):
+                status, want = self.app.api("POST", "/api/import", {"text": read(os.path.join(EXAMPLES, name)),
+                                                                  "format": None, "options": {}})
+                self.assertEqual(status, 200)
+                d.find_element(By.ID, "import-file").send_keys(os.path.join(EXAMPLES, name))
+                browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
+                self.idle()
+                self.assertEqual(d.find_element(By.ID, "notes").text.splitlines(), want["notes"])
+                for curve in ("measured", "target", "predicted"):
+                    drawn = d.find_element(By.CSS_SELECTOR, "path." + curve).get_attribute("d") not in ("", None)
+                    self.assertEqual(drawn, want["measurement"] is not None, curve)
+
+    def test_6_server_gone(self):
+        d = self.driver
+        self.idle()
+        self.assertEqual(self.app.stop(), 0)
+        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+        browser.wait(d, lambda d: "does not answer" in d.find_element(By.ID, "status").text)
+        # The refused connection is the browser's to log, and nothing else.
+        self.assertTrue(all("ERR_CONNECTION_REFUSED" in e for e in browser.errors(d)))
+
+
+if __name__ == "__main__":
+    groups = {"units": Units, "scenarios": Scenarios}
+    which = sys.argv[1:] or list(groups)
+    suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(groups[w]) for w in which)
+    sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
