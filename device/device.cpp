@@ -53,6 +53,30 @@ int32_t channel_sweep(int device, unsigned long code, fir_record &record, int32_
 	return record.channel;
 }
 
+int device_write_channel(int device, const eq_target &target, int32_t part, int32_t channel,
+                         int32_t length, double *coefficients)
+{
+	fir_record fir{};
+	fir.part = part;
+	fir.channel = channel;
+	fir.length = length;
+	fir.coefficients = coefficients;
+	return ioctl(device, target.fir_write, &fir);
+}
+
+int32_t device_count_channels(int device, const eq_target &target, int32_t part, int32_t limit)
+{
+	int32_t channel = 0;
+	for (; channel < limit; channel++) {
+		fir_record fir{};
+		fir.part = part;
+		fir.channel = channel;
+		if (ioctl(device, target.fir_read, &fir) < 0)
+			break;
+	}
+	return channel;
+}
+
 const char *device_query(const char *path, const eq_target &target, unique_fd &device,
                          int32_t &rate, fir_record &fir)
 {

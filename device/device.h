@@ -27,6 +27,17 @@ int device_part_info(int device, const eq_target &target, part_info_record &info
 // count sets no limit). Returns the number of channels written.
 int32_t channel_sweep(int device, unsigned long code, fir_record &record, int32_t count);
 
+// Filter-write request of `target` for one channel of `part`: the N
+// coefficients at `coefficients`, or, when that is null, the disable
+// request (length still N, as the filter read answered it).
+int device_write_channel(int device, const eq_target &target, int32_t part, int32_t channel,
+                         int32_t length, double *coefficients);
+
+// Filter-read requests of `target` for channels 0, 1, ... of `part` until
+// one is refused or `limit` channels answered. Returns the number of
+// channels that answered; `limit` means none was refused.
+int32_t device_count_channels(int device, const eq_target &target, int32_t part, int32_t limit);
+
 // What a design needs to know of a part: opens `path`, then asks for the
 // sample rate and for the filter length of `target` (fir.part must be set).
 // Returns null on success, with the device left open in `device`, or the

@@ -28,6 +28,8 @@ if [ "$os" = FreeBSD ]; then
 	pkg-config --exists fftw3 2>/dev/null || need fftw3
 	pkg-config --exists plplot 2>/dev/null || need plplot
 	pkg-config --exists sndfile 2>/dev/null || need libsndfile
+	pkg-config --exists libmicrohttpd 2>/dev/null || need libmicrohttpd
+	[ -f /usr/local/include/nlohmann/json.hpp ] || need nlohmann-json
 	if [ $want_check = 1 ]; then
 		[ -f /usr/local/include/gtest/gtest.h ] || need googletest
 		[ -f /usr/local/include/benchmark/benchmark.h ] || need benchmark
@@ -54,6 +56,8 @@ for f in /usr/lib/*/plplot*/drivers/cairo.so /usr/lib/plplot*/drivers/cairo.so; 
 done
 [ $cairo = 1 ] || need plplot-driver-cairo
 pkg-config --exists sndfile 2>/dev/null || need libsndfile1-dev
+pkg-config --exists libmicrohttpd 2>/dev/null || need libmicrohttpd-dev
+[ -f /usr/include/nlohmann/json.hpp ] || need nlohmann-json3-dev
 if [ $want_check = 1 ]; then
 	[ -f /usr/include/gtest/gtest.h ] || need libgtest-dev
 	[ -f /usr/include/benchmark/benchmark.h ] || need libbenchmark-dev

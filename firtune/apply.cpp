@@ -1,0 +1,94 @@
+#include "apply.h"
+
+#include "device.h"
+#include "profile.h"
+#include "session.h"
+
+#include <sysexits.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// Largest profile read.
+constexpr size_t largest_profile = 1 << 20;
+
+int refuse(const char *path, int line, const std::string &what)
+{
+	std::fprintf(stderr, "firtune: %s:%d: %s\n", path, line, what.c_str());
+	return EX_DATAERR;
+}
+
+} // namespace
+
+int apply_profile(const char *path)
+{
+	std::string text, why;
+	switch (read_text_file(path, largest_profile, text, why)) {
+	case file_read::ok: break;
+	case file_read::too_much: return refuse(path, 0, "the profile is too large");
+	case file_read::missing:
+	case file_read::error:
+		std::fprintf(stderr, "firtune: cannot read %s: %s\n", path, why.c_str());
+		return EX_NOINPUT;
+	}
+	profile p;
+	import_error err;
+	if (!parse_profile(text, p, err))
+		return refuse(path, err.line, err.what);
+	if (p.device.empty())
+		return refuse(path, p.lines > 0 ? p.lines : 1,
+		              "no device line: --apply needs the control device");
+	if (p.channels.empty())
+		return refuse(path, p.lines, "no channel line: nothing to load");
+	std::map<int32_t, std::string> layouts;
+	if (!read_profile_layouts(path, p, layouts, err))
+		return refuse(path, err.line, err.what);
+
+	tune_session s;
+	const eq_target *target = find_target(p.what.empty() ? "tx_dev" : p.what);
+	// The channels are the profile's: nothing is counted.
+	if (int status = open_device(s, p.device.c_str(), *target, p.part, 1))
+		return status;
+	if (int status = plan_designer(s))
+		return status;
+	eq_guard guard{s.eq};
+
+	// Every layout is designed before anything is written, so a layout the
+	// designer refuses leaves every channel as it was.
+	std::vector<std::vector<double>> taps;
+	for (const profile_channel &c : p.channels) {
+		design_outcome o = design_layout(s.eq, layouts[c.channel]);
+		if (!o.ok) {
+			std::string where =
+			        c.file + (o.line > 0 ? ":" + std::to_string(o.line) : "");
+			return refuse(path, c.line, where + ": " + o.error);
+		}
+		taps.emplace_back(s.eq.time, s.eq.time + s.length);
+	}
+	int status = 0;
+	for (size_t i = 0; i < p.channels.size(); i++) {
+		const profile_channel &c = p.channels[i];
+		std::string failed = write_channel(s, c.channel, taps[i].data());
+		if (failed.empty()) {
+			std::printf("channel %d: %s, %d taps, written\n", c.channel, c.file.c_str(),
+			            s.length);
+		} else {
+			std::fflush(stdout);
+			std::fprintf(stderr, "firtune: channel %d: %s: %s\n", c.channel,
+			             c.file.c_str(), failed.c_str());
+			status = EX_SOFTWARE;
+		}
+	}
+	if (std::fflush(stdout) != 0 && status == 0) {
+		std::fprintf(stderr, "firtune: cannot write standard output: %s\n",
+		             std::strerror(errno));
+		return EX_IOERR;
+	}
+	return status;
+}

@@ -1,0 +1,5 @@
+// --apply: load every channel a profile names, without a server.
+#pragma once
+
+// Returns the exit status: 0 only when every channel named was written.
+int apply_profile(const char *path);
