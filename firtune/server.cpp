@@ -24,6 +24,7 @@ struct exchange {
 	std::string body;
 	size_t limit = 0;
 	bool answered = false;
+	bool too_large = false; // over the limit: the rest of the body is dropped
 };
 
 MHD_Result send(MHD_Connection *c, const http_answer &a)
@@ -82,10 +83,18 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *url, const char 
 		*upload_data_size = 0;
 		if (x->answered)
 			return MHD_YES;
+		if (x->too_large)
+			return MHD_YES; // dropped as it comes
 		if (x->body.size() + n > x->limit) {
-			x->answered = true;
 			std::string().swap(x->body);
-			return send(c, too_large());
+			// The answer goes out now where the library takes it in the
+			// middle of a body; else the rest is dropped and it goes out at
+			// the end.
+			if (send(c, too_large()) == MHD_YES)
+				x->answered = true;
+			else
+				x->too_large = true;
+			return MHD_YES;
 		}
 		x->body.append(upload_data, n);
 		return MHD_YES;
@@ -93,6 +102,8 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *url, const char 
 	if (x->answered)
 		return MHD_YES;
 	x->answered = true;
+	if (x->too_large)
+		return send(c, too_large());
 	http_request r;
 	r.method = method;
 	r.path = url;

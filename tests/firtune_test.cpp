@@ -1,0 +1,407 @@
+// firtune against the device stand-in: the security rules of the server,
+// per-channel loads compared with firload's taps, and --apply of profiles.
+#include "harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+extern char **environ;
+
+namespace
+{
+
+// One filter-write request of the journal.
+struct journal_write {
+	int channel;
+	std::string result; // loaded, off or fail
+	std::vector<double> taps;
+};
+
+std::vector<journal_write> journal_writes(const std::string &journal)
+{
+	static const std::regex write("^ioctl fir_write .* channel=(-?[0-9]+) .* -> (\\w+)$");
+	std::vector<journal_write> out;
+	std::istringstream in(journal);
+	std::smatch m;
+	for (std::string line; std::getline(in, line);) {
+		if (std::regex_match(line, m, write)) {
+			out.push_back({std::stoi(m[1]), m[2], {}});
+		} else if (line.rfind("coefficient ", 0) == 0 && !out.empty()) {
+			const char *value = std::strchr(line.c_str() + 12, ' ');
+			out.back().taps.push_back(std::strtod(value + 1, nullptr));
+		}
+	}
+	return out;
+}
+
+const env_list small = {{"FIRLOAD_SIM_LENGTH", "512"}, {"FIRLOAD_SIM_CHANNELS", "2"}};
+
+// What firload writes for layout under the stand-in with env.
+std::vector<double> firload_taps(const std::string &layout, const env_list &env = small)
+{
+	temp_file file(layout);
+	run_result r = run_tool({"-d", "/dev/pcmx.ctl", "-c", "1", "-f", file.path}, "", env);
+	std::vector<std::vector<double>> filters = journal_filters(r.journal);
+	return filters.empty() ? std::vector<double>{} : filters[0];
+}
+
+// firtune serving under the stand-in until the test ends.
+struct server {
+	pid_t pid = -1;
+	int port = 0;
+	std::string token;
+	temp_file journal{""};
+	int status = -1;
+
+	explicit server(std::vector<std::string> args, const env_list &env = small)
+	{
+		std::vector<std::string> envs;
+		for (char **e = environ; *e != nullptr; e++)
+			if (std::strncmp(*e, "FIRLOAD_SIM_", 12) != 0)
+				envs.emplace_back(*e);
+		envs.push_back(std::string("LD_PRELOAD=") + FIRLOAD_SIM_LIB);
+		envs.push_back("FIRLOAD_SIM_JOURNAL=" + journal.path);
+		envs.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+		for (const auto &[name, value] : env)
+			envs.push_back(name + "=" + value);
+		args.insert(args.begin(), "firtune");
+		std::vector<char *> argv, envp;
+		for (auto &a : args)
+			argv.push_back(a.data());
+		argv.push_back(nullptr);
+		for (auto &e : envs)
+			envp.push_back(e.data());
+		envp.push_back(nullptr);
+		int out[2];
+		if (pipe(out) != 0)
+			std::abort();
+		posix_spawn_file_actions_t actions;
+		posix_spawn_file_actions_init(&actions);
+		posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+		posix_spawn_file_actions_addclose(&actions, out[0]);
+		if (posix_spawn(&pid, FIRTUNE_BINARY, &actions, nullptr, argv.data(), envp.data()) != 0)
+			std::abort();
+		posix_spawn_file_actions_destroy(&actions);
+		close(out[1]);
+		std::string line;
+		pollfd p{out[0], POLLIN, 0};
+		while (line.find('\n') == std::string::npos && poll(&p, 1, 10000) == 1) {
+			char buf[256];
+			ssize_t n = read(out[0], buf, sizeof buf);
+			if (n <= 0)
+				break;
+			line.append(buf, static_cast<size_t>(n));
+		}
+		close(out[0]);
+		std::smatch m;
+		static const std::regex printed(
+		        "^firtune: http://127\\.0\\.0\\.1:([0-9]+)/#([0-9a-f]{32,})\n$");
+		if (std::regex_match(line, m, printed)) {
+			port = std::stoi(m[1]);
+			token = m[2];
+		}
+	}
+	// SIGTERM, then the exit status (or -1 after 10 s).
+	int stop()
+	{
+		if (pid > 0) {
+			kill(pid, SIGTERM);
+			int w = 0;
+			for (int i = 0; i < 1000 && waitpid(pid, &w, WNOHANG) == 0; i++)
+				std::this_thread::sleep_for(std::chrono::milliseconds(10));
+			if (waitpid(pid, &w, WNOHANG) == 0) {
+				kill(pid, SIGKILL);
+				waitpid(pid, &w, 0);
+			} else {
+				status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+			}
+			pid = -1;
+		}
+		return status;
+	}
+	~server() { stop(); }
+	server(const server &) = delete;
+	server &operator=(const server &) = delete;
+};
+
+struct reply {
+	int status = 0;
+	std::string head, body;
+};
+
+// One request on a fresh connection, as raw text; bounded by 10 s.
+reply round_trip(int port, const std::string &request)
+{
+	reply r;
+	int fd = socket(AF_INET, SOCK_STREAM, 0);
+	timeval limit{10, 0};
+	setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+	setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+	sockaddr_in a{};
+	a.sin_family = AF_INET;
+	a.sin_port = htons(static_cast<uint16_t>(port));
+	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+		send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+		std::string all;
+		char buf[65536];
+		for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;)
+			all.append(buf, static_cast<size_t>(n));
+		size_t split = all.find("\r\n\r\n");
+		r.head = all.substr(0, split);
+		r.body = split == std::string::npos ? "" : all.substr(split + 4);
+		if (all.rfind("HTTP/1.1 ", 0) == 0)
+			r.status = std::atoi(all.c_str() + 9);
+	}
+	close(fd);
+	return r;
+}
+
+// A request with the right Host, token, Origin and type unless the headers
+// given replace them ("Name:" alone drops one).
+reply call(const server &s, const std::string &method, const std::string &path,
+           const std::string &body, const std::map<std::string, std::string> &changed = {})
+{
+	std::string own = "127.0.0.1:" + std::to_string(s.port);
+	std::map<std::string, std::string> h = {{"Host", own},
+	                                        {"Authorization", "Bearer " + s.token},
+	                                        {"Origin", "http://" + own},
+	                                        {"Content-Type", "application/json"}};
+	std::string extra;
+	for (const auto &[name, value] : changed) {
+		if (name.back() == '+')
+			extra += name.substr(0, name.size() - 1) + ": " + value + "\r\n";
+		else if (value.empty())
+			h.erase(name);
+		else
+			h[name] = value;
+	}
+	std::string text = method + " " + path + " HTTP/1.1\r\n";
+	for (const auto &[name, value] : h)
+		text += name + ": " + value + "\r\n";
+	text += extra;
+	if (!changed.contains("Content-Length"))
+		text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+	text += "Connection: close\r\n\r\n" + body;
+	return round_trip(s.port, text);
+}
+
+TEST(firtune, refuses_what_the_rules_forbid_and_writes_nothing)
+{
+	server s({"-d", "/dev/pcmx.ctl"});
+	ASSERT_GT(s.port, 0);
+	std::string load = R"({"channels":[0],"layout":"100 2\n"})";
+	std::string port = std::to_string(s.port);
+	struct refused {
+		const char *what;
+		std::string method, path, body;
+		std::map<std::string, std::string> headers;
+		int status;
+	} cases[] = {
+	        {"wrong host", "POST", "/api/load", load, {{"Host", "example.org:" + port}}, 421},
+	        {"rebinding name", "POST", "/api/load", load, {{"Host", "rebind.example:" + port}}, 421},
+	        {"host without port", "POST", "/api/load", load, {{"Host", "127.0.0.1"}}, 421},
+	        {"two hosts", "POST", "/api/load", load, {{"Host+", "localhost:" + port}}, 421},
+	        {"no token", "POST", "/api/load", load, {{"Authorization", ""}}, 401},
+	        {"wrong token", "POST", "/api/load", load,
+	         {{"Authorization", "Bearer " + std::string(64, '0')}}, 401},
+	        {"token prefix", "POST", "/api/load", load,
+	         {{"Authorization", "Bearer " + s.token.substr(0, 10)}}, 401},
+	        {"token on the page only", "GET", "/api/device", "", {{"Authorization", "Basic x"}}, 401},
+	        {"cross origin", "POST", "/api/load", load, {{"Origin", "http://example.org"}}, 403},
+	        {"no origin", "POST", "/api/load", load, {{"Origin", ""}}, 403},
+	        {"text/plain", "POST", "/api/load", load, {{"Content-Type", "text/plain"}}, 415},
+	        {"form", "POST", "/api/load", load,
+	         {{"Content-Type", "application/x-www-form-urlencoded"}}, 415},
+	        {"oversize body", "POST", "/api/load", "", {{"Content-Length", "300000"}}, 413},
+	        {"unknown path", "POST", "/api/loads", load, {}, 404},
+	        {"dot dot", "GET", "/../etc/passwd", "", {}, 404},
+	        {"encoded dot dot", "GET", "/%2e%2e/%2e%2e/etc/passwd", "", {}, 404},
+	        {"page path", "GET", "/index.html/../../CMakeLists.txt", "", {}, 404},
+	        {"wrong method", "GET", "/api/load", "", {}, 405},
+	        {"unknown field", "POST", "/api/load", R"({"channels":[0],"layout":"","x":1})", {}, 400},
+	        {"malformed", "POST", "/api/load", R"({"channels":[0],)", {}, 400},
+	        {"channel as text", "POST", "/api/load", R"({"channels":["0"],"layout":""})", {}, 400},
+	        {"channel the part lacks", "POST", "/api/load", R"({"channels":[0,2],"layout":""})", {}, 422},
+	        {"negative channel", "POST", "/api/off", R"({"channels":[-1]})", {}, 422},
+	        {"layout refused", "POST", "/api/load", R"({"channels":[0],"layout":"100 2\n50 x\n"})", {}, 422},
+	        {"layout too long", "POST", "/api/load",
+	         R"({"channels":[0],"layout":")" + std::string(65535, '1') + "\"}", {}, 422},
+	};
+	for (const refused &c : cases) {
+		reply r = call(s, c.method, c.path, c.body, c.headers);
+		EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.head << "\n" << r.body;
+		EXPECT_EQ(r.head.find("Access-Control-"), std::string::npos) << c.what;
+		EXPECT_NE(r.head.find("X-Content-Type-Options: nosniff"), std::string::npos) << c.what;
+	}
+	EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
+
+	// The same request with every rule kept writes: the refusals above were
+	// refusals of the rule each one broke.
+	EXPECT_EQ(call(s, "POST", "/api/load", load).status, 200);
+	EXPECT_EQ(journal_writes(read_file(s.journal.path)).size(), 1u);
+	EXPECT_EQ(s.stop(), 0);
+}
+
+TEST(firtune, page_is_served_by_exact_name_without_the_token)
+{
+	server s({"-n", "512"});
+	struct page_case {
+		std::string path;
+		int status;
+		const char *type;
+	} cases[] = {
+	        {"/", 200, "text/html"},
+	        {"/index.html", 200, "text/html"},
+	        {"/INDEX.HTML", 404, "application/json"},
+	        {"/index.html?x=1", 200, "text/html"},
+	        {"//index.html", 404, "application/json"},
+	};
+	for (const page_case &c : cases) {
+		reply r = call(s, "GET", c.path, "", {{"Authorization", ""}});
+		EXPECT_EQ(r.status, c.status) << c.path;
+		EXPECT_NE(r.head.find(std::string("Content-Type: ") + c.type), std::string::npos)
+		        << c.path << "\n" << r.head;
+		EXPECT_NE(r.head.find("Content-Security-Policy: default-src 'self'; frame-ancestors "
+		                      "'none'"),
+		          std::string::npos);
+		EXPECT_NE(r.head.find("X-Frame-Options: DENY"), std::string::npos);
+		EXPECT_NE(r.head.find("Cache-Control: no-store"), std::string::npos);
+	}
+	// Without a device nothing loads.
+	EXPECT_EQ(call(s, "POST", "/api/bypass", R"({"channels":[0]})").status, 409);
+}
+
+TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
+{
+	server s({"-d", "/dev/pcmx.ctl"});
+	ASSERT_GT(s.port, 0);
+	const std::string left = "60 2\n150 2\n300 1\n", right = "1000 1\n4000 0.5\n";
+	struct step {
+		const char *path;
+		std::string body;
+		int status;
+		// What the journal gains: channel and the layout written ("" flat),
+		// or "off".
+		std::vector<std::pair<int, std::string>> writes;
+	} steps[] = {
+	        {"/api/load", R"({"channels":[0],"layout":"60 2\n150 2\n300 1\n"})", 200, {{0, left}}},
+	        {"/api/load", R"({"channels":[1],"layout":"1000 1\n4000 0.5\n"})", 200, {{1, right}}},
+	        {"/api/bypass", R"({"channels":[0,1]})", 200, {{0, ""}, {1, ""}}},
+	        {"/api/off", R"({"channels":[1]})", 200, {{1, "off"}}},
+	        {"/api/load", R"({"channels":[0,1],"layout":"60 2\n150 2\n300 1\n"})", 200,
+	         {{0, left}, {1, left}}},
+	        {"/api/load", R"({"channels":[1,5],"layout":"1000 1\n"})", 422, {}},
+	        {"/api/load", R"({"channels":[0],"layout":"1000 1\n500 1\n"})", 422, {}},
+	};
+	std::map<std::string, std::vector<double>> expected;
+	size_t seen = 0;
+	for (const step &st : steps) {
+		reply r = call(s, "POST", st.path, st.body);
+		EXPECT_EQ(r.status, st.status) << st.path << " " << st.body << "\n" << r.body;
+		std::vector<journal_write> all = journal_writes(read_file(s.journal.path));
+		ASSERT_EQ(all.size() - seen, st.writes.size()) << st.body;
+		for (size_t i = 0; i < st.writes.size(); i++) {
+			const journal_write &w = all[seen + i];
+			const auto &[channel, layout] = st.writes[i];
+			EXPECT_EQ(w.channel, channel) << st.body;
+			if (layout == "off") {
+				EXPECT_EQ(w.result, "off");
+				continue;
+			}
+			EXPECT_EQ(w.result, "loaded");
+			if (!expected.contains(layout))
+				expected[layout] = firload_taps(layout);
+			ASSERT_EQ(w.taps.size(), 512u);
+			EXPECT_EQ(w.taps, expected[layout]) << "channel " << channel << ": " << layout;
+		}
+		seen = all.size();
+	}
+	EXPECT_EQ(s.stop(), 0);
+}
+
+TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
+{
+	const std::string left = "60 2\n150 2\n", right = "\xef\xbb\xbf" "2000 0.5\n";
+	struct apply_case {
+		const char *what;
+		std::string profile;
+		env_list env;
+		int status;
+		std::string message; // in standard error; "" for none
+		std::vector<std::pair<int, std::string>> written;
+	} cases[] = {
+	        {"two channels", "# room\ndevice /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 left.eq\nchannel 1 right.eq\n",
+	         small, 0, "", {{0, left}, {1, "2000 0.5\n"}}},
+	        {"a channel the device refuses", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 right.eq\n",
+	         {{"FIRLOAD_SIM_LENGTH", "512"}, {"FIRLOAD_SIM_FAIL", "write@1"}}, 70,
+	         "firtune: channel 1: right.eq: Cannot set FIR filter on channel", {{0, left}}},
+	        {"unknown keyword", "device /dev/pcmx.ctl\nchanel 0 left.eq\n", small, 65,
+	         "room.profile:2: unknown keyword 'chanel'", {}},
+	        {"channel twice", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 0 right.eq\n", small, 65,
+	         "room.profile:3: channel 0 given twice", {}},
+	        {"missing layout", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 gone.eq\n", small, 65,
+	         "room.profile:3: gone.eq: No such file or directory", {}},
+	        {"no device", "# room\nchannel 0 left.eq\n", small, 65,
+	         "room.profile:2: no device line", {}},
+	        {"bad target", "device /dev/pcmx.ctl\nwhat tx\nchannel 0 left.eq\n", small, 65,
+	         "room.profile:2: what must be", {}},
+	        {"layout refused", "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 bad.eq\n", small, 65,
+	         "room.profile:3: bad.eq:2: ", {}},
+	        {"no such device", "device /dev/nothing\nchannel 0 left.eq\n", small, 70,
+	         "Cannot open DSP device", {}},
+	};
+	for (const apply_case &c : cases) {
+		char folder[] = "/tmp/firtune-test-XXXXXX";
+		ASSERT_NE(mkdtemp(folder), nullptr);
+		std::string dir = folder;
+		auto put = [&](const std::string &name, const std::string &text) {
+			int fd = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+			close(fd);
+		};
+		put("left.eq", left);
+		put("right.eq", right);
+		put("bad.eq", "100 1\n50 1\n");
+		put("room.profile", c.profile);
+		run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", dir + "/room.profile"},
+		                           "", c.env);
+		EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
+		if (!c.message.empty()) {
+			EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << "\n" << r.err;
+		}
+		std::vector<journal_write> writes;
+		for (const journal_write &w : journal_writes(r.journal))
+			if (w.result == "loaded")
+				writes.push_back(w);
+		ASSERT_EQ(writes.size(), c.written.size()) << c.what;
+		for (size_t i = 0; i < writes.size(); i++) {
+			EXPECT_EQ(writes[i].channel, c.written[i].first) << c.what;
+			EXPECT_EQ(writes[i].taps, firload_taps(c.written[i].second)) << c.what;
+			EXPECT_NE(r.out.find("channel " + std::to_string(c.written[i].first) + ": "),
+			          std::string::npos);
+		}
+		for (const char *name : {"left.eq", "right.eq", "bad.eq", "room.profile"})
+			unlink((dir + "/" + name).c_str());
+		rmdir(folder);
+	}
+}
+
+} // namespace
