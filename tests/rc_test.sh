@@ -73,9 +73,9 @@ T
 # The wait for each profile's control node.
 table <<'T'
 node there|start|a|firtune_enable=YES;firtune_wait=10|0||0|0|log:a.profile: applied|0-2
-node late|start|a|firtune_enable=YES;firtune_wait=6|2||0|0|log:a.profile: applied|2-4
-node too late|start|a|firtune_enable=YES;firtune_wait=1|4||1||log:a.profile: failed: @DEV did not appear within 1 s|1-3
-node never|start|a b|firtune_enable=YES;firtune_wait=2|never||1||log:a.profile: failed;log:b.profile: failed|4-6
+node late|start|a|firtune_enable=YES;firtune_wait=6|2||0|0|log:a.profile: applied|2-5
+node too late|start|a|firtune_enable=YES;firtune_wait=1|4||1||log:a.profile: failed: @DEV did not appear within 1 s|1-4
+node never|start|a b|firtune_enable=YES;firtune_wait=2|never||1||log:a.profile: failed;log:b.profile: failed|4-7
 no wait|start|a|firtune_enable=YES;firtune_wait=0|never||1||log:a.profile: failed|0-1
 wait not a number|start|a|firtune_enable=YES;firtune_wait=soon|0||1||whole number of seconds|0-1
 T
