@@ -1,14 +1,18 @@
-# Front door: configure, build and test firload with CMake.
+# Front door: configure, build and test firload with CMake. Plain POSIX
+# make, so BSD make (bmake) and GNU make both run it.
 BUILD ?= build
 SANBUILD ?= build-san
 FUZZBUILD ?= build-fuzz
 PREFIX ?= /usr/local
 DESTDIR ?=
-JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
+# Parallel jobs: JOBS if given, else CMAKE_BUILD_PARALLEL_LEVEL from the
+# environment, else one per processor, as the shell finds it.
+JOBS ?=
+NJOBS = j="$(JOBS)"; j=$${j:-$${CMAKE_BUILD_PARALLEL_LEVEL:-$$(getconf _NPROCESSORS_ONLN 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)}};
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-san memcheck demo fuzz bench bench-compare bench-firtune install lint-man clean
+.PHONY: all build deps check check-san memcheck demo fuzz bench-compare bench-firtune install lint-man lint-sh clean
 
 all: build
 
@@ -17,20 +21,20 @@ deps:
 
 build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+	$(NJOBS) cmake --build $(BUILD) -j "$$j"
 
 check:
 	@sh scripts/deps.sh build check
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) -DFIRLOAD_TESTS=ON -DFIRLOAD_BENCH=ON $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(NJOBS) cmake --build $(BUILD) -j "$$j"
+	$(NJOBS) cd $(BUILD) && ctest --output-on-failure -j "$$j"
 
 # The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 check-san:
 	@sh scripts/deps.sh build check
 	cmake -S . -B $(SANBUILD) -DFIRLOAD_SANITIZE=ON -DFIRLOAD_WERROR=ON -DFIRLOAD_TESTS=ON -DFIRLOAD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
-	cmake --build $(SANBUILD) -j $(JOBS)
-	cd $(SANBUILD) && ctest --output-on-failure -j $(JOBS)
+	$(NJOBS) cmake --build $(SANBUILD) -j "$$j"
+	$(NJOBS) cd $(SANBUILD) && ctest --output-on-failure -j "$$j"
 
 demo: build
 	@sh scripts/demo.sh $(BUILD)
@@ -63,6 +67,11 @@ bench-firtune: build
 lint-man:
 	@sh scripts/deps.sh doc
 	mandoc -T lint -W warning man/firload.8 man/firdesign.1 man/firtune.1
+
+# The shell scripts, checked by shellcheck and sh -n.
+lint-sh:
+	@sh scripts/deps.sh lint
+	sh scripts/lint-sh.sh
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)

@@ -1,10 +1,10 @@
 #!/bin/sh
 # Installs what building and testing firload needs, when it is missing.
-# Usage: scripts/deps.sh [build|check|fuzz|doc|mem]...   (build is always included)
+# Usage: scripts/deps.sh [build|check|fuzz|doc|mem|lint]...   (build is always included)
 # Debian (apt-get) and FreeBSD (pkg); anything else must provide the tools itself.
 set -eu
 
-want_check=0 want_fuzz=0 want_doc=0 want_mem=0
+want_check=0 want_fuzz=0 want_doc=0 want_mem=0 want_lint=0
 for what in "$@"; do
 	case "$what" in
 	build) ;;
@@ -12,6 +12,7 @@ for what in "$@"; do
 	fuzz) want_fuzz=1 ;;
 	doc) want_doc=1 ;;
 	mem) want_mem=1 ;;
+	lint) want_lint=1 ;;
 	*) echo "deps.sh: unknown group $what" >&2; exit 2 ;;
 	esac
 done
@@ -38,6 +39,9 @@ if [ "$os" = FreeBSD ]; then
 	fi
 	[ $want_fuzz = 1 ] && ! have clang++ && need llvm
 	[ $want_mem = 1 ] && ! have valgrind && need valgrind
+	# The tests check the shell scripts; make is already a bmake here.
+	{ [ $want_check = 1 ] || [ $want_lint = 1 ]; } && ! have shellcheck && need hs-ShellCheck
+	# shellcheck disable=SC2086
 	[ -n "$missing" ] && pkg install -y $missing
 	exit 0
 fi
@@ -71,6 +75,11 @@ if [ $want_fuzz = 1 ]; then
 fi
 [ $want_doc = 1 ] && ! have mandoc && need mandoc
 [ $want_mem = 1 ] && ! have valgrind && need valgrind
+# The tests check the shell scripts; CI runs a target with BSD make.
+if [ $want_check = 1 ] || [ $want_lint = 1 ]; then
+	have shellcheck || need shellcheck
+	have bmake || need bmake
+fi
 
 if [ -n "$missing" ]; then
 	if ! have apt-get; then

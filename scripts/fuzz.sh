@@ -37,6 +37,7 @@ i=0
 add() {
 	for head in '\007\000\001' '\010\000\001' '\377\001\377' '\000\000\000' '\100\200\017'; do
 		i=$((i + 1))
+		# shellcheck disable=SC2059 # the head is octal escapes, meant as the format
 		printf "$head" >"$seeds/seed$i"
 		printf '%b' "$1" >>"$seeds/seed$i"
 	done
@@ -66,6 +67,7 @@ for f in "$top"/examples/*.txt; do
 	rew-measurement*) head='\005' ;;
 	*) head='\004' ;;
 	esac
+	# shellcheck disable=SC2059 # the head is an octal escape, meant as the format
 	printf "$head" >"$build/seeds-import/$base"
 	cat "$f" >>"$build/seeds-import/$base"
 done
