@@ -1,5 +1,7 @@
 #include "response.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -403,4 +405,46 @@ deviation design_deviation(const eq_state &state, band b)
 		if (f >= b.low && f <= top)
 			counted.push_back(f);
 	return figures_of(state, response_at(state, std::move(counted)), b, false).dev;
+}
+
+namespace
+{
+
+struct half_response {
+	const eq_state *state = nullptr;
+	std::vector<double> freq;
+	response r;
+};
+
+void *respond_in_thread(void *job)
+{
+	auto &j = *static_cast<half_response *>(job);
+	j.r = response_at(*j.state, std::move(j.freq));
+	return nullptr;
+}
+
+} // namespace
+
+response design_response_in_two(const eq_state &state)
+{
+	std::vector<double> grid = response_grid(state.rate);
+	size_t half = grid.size() / 2;
+	// Every point is computed on its own, so the halves give the numbers
+	// of one call.
+	half_response upper{&state,
+	                    std::vector<double>(grid.begin() + static_cast<long>(half), grid.end()),
+	                    {}};
+	grid.resize(half);
+	pthread_t helper;
+	bool threaded = pthread_create(&helper, nullptr, respond_in_thread, &upper) == 0;
+	response r = response_at(state, std::move(grid));
+	if (threaded)
+		pthread_join(helper, nullptr);
+	else
+		respond_in_thread(&upper);
+	for (auto [to, from] :
+	     {std::pair{&r.freq, &upper.r.freq}, std::pair{&r.requested, &upper.r.requested},
+	      std::pair{&r.achieved, &upper.r.achieved}})
+		to->insert(to->end(), from->begin(), from->end());
+	return r;
 }

@@ -36,6 +36,10 @@ response response_at(const eq_state &state, std::vector<double> freq);
 // The same on the response grid.
 response design_response(const eq_state &state);
 
+// design_response, in two threads that take half the grid each: the same
+// numbers, in about half the time where a core is free.
+response design_response_in_two(const eq_state &state);
+
 // Achieved minus requested in dB with the largest magnitude over the points
 // from 20 Hz to min(20 kHz, rate/2) where the request is at least 0.001.
 struct deviation {

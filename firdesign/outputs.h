@@ -45,10 +45,6 @@ bool to_standard_output(const run_outputs &outs);
 // guard taking the signals from now on. 0 or the status (73).
 int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length);
 
-// design_response, in two threads that take half the grid each: the same
-// numbers, in about half the time where a core is free.
-response design_response_in_two(const eq_state &state);
-
 // Sends the taps to the plot's process, so it draws them while the
 // response is computed. 0 or the status after the message.
 int draw_taps(run_outputs &outs, const eq_state &state);

@@ -274,7 +274,7 @@ http_answer post_design(tune_session &s, const http_request &r)
 	design_outcome o = design_layout(s.eq, layout);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	response resp = design_response(s.eq);
+	response resp = design_response_in_two(s.eq);
 	json out = json::object();
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
