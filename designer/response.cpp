@@ -115,7 +115,7 @@ template <class Score>
 std::pair<double, double> refine(std::span<const double> a, double rate, double lo, double hi,
                                  Score score)
 {
-	double best_f = lo, best_gain = 0, best = -INFINITY;
+	double best_f = lo, best_gain = 0, best = -HUGE_VAL;
 	for (int round = 0; round < 3 && hi > lo; round++) {
 		double f[lanes], g[lanes];
 		double step = (hi - lo) / (lanes - 1);
@@ -123,7 +123,7 @@ std::pair<double, double> refine(std::span<const double> a, double rate, double 
 			f[j] = j + 1 == lanes ? hi : lo + static_cast<double>(j) * step;
 		gains_of(a, rate, f, g);
 		size_t at = 0;
-		double top = -INFINITY;
+		double top = -HUGE_VAL;
 		for (size_t j = 0; j < lanes; j++) {
 			double v = score(f[j], g[j]);
 			if (v > top) {
@@ -240,7 +240,7 @@ deviation largest_deviation(const response &r, double rate)
 
 peak peak_gain(const response &r)
 {
-	peak best{-INFINITY, r.freq.empty() ? 0.0 : r.freq[0]};
+	peak best{-HUGE_VAL, r.freq.empty() ? 0.0 : r.freq[0]};
 	for (size_t i = 0; i < r.freq.size(); i++) {
 		double db = to_db(r.achieved[i]);
 		if (db > best.db) {
@@ -293,7 +293,7 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	freq.insert(freq.end(), extra.begin(), extra.end());
 	gain.insert(gain.end(), extra_gain.begin(), extra_gain.end());
 
-	double top = -INFINITY, worst = -1;
+	double top = -HUGE_VAL, worst = -1;
 	auto offer_peak = [&](double f, double g) {
 		if (g > top || (g == top && f < fig.top.freq)) {
 			top = g;
@@ -387,7 +387,7 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 			auto [lo, hi] = bracket(i, low, high);
 			auto [f, g] = refine(a, rate, lo, hi, [&](double at_f, double v) {
 				double d = departure(v, requested(at_f));
-				return std::isnan(d) ? static_cast<double>(INFINITY) : d;
+				return std::isnan(d) ? static_cast<double>(HUGE_VAL) : d;
 			});
 			offer_dev(f, g);
 		}

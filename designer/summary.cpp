@@ -16,7 +16,7 @@ namespace
 // it, whatever the deviation on a few points says.
 double narrowest_feature(std::span<const eq_segment> segments, band b)
 {
-	double narrowest = INFINITY;
+	double narrowest = HUGE_VAL;
 	for (const eq_segment &s : segments) {
 		if (s.f1 < b.low || s.f0 > b.high)
 			continue;

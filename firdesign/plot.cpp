@@ -50,8 +50,8 @@ double finite_or(double v, double fallback)
 // steps, at least 12 dB tall, with a step of headroom for the legend.
 void db_range(const response &r, double &lo, double &hi)
 {
-	hi = -INFINITY;
-	lo = INFINITY;
+	hi = -HUGE_VAL;
+	lo = HUGE_VAL;
 	for (size_t i = 0; i < r.freq.size(); i++)
 		for (double g : {r.requested[i], r.achieved[i]}) {
 			double db = to_db(g);

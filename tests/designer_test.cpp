@@ -403,8 +403,8 @@ double direct_gain(const eq_state &state, double f)
 	long double re = 0, im = 0;
 	for (int32_t n = 0; n < state.length; n++) {
 		double w = 2 * pi * f * n / state.rate;
-		re += state.time[n] * std::cos(w);
-		im -= state.time[n] * std::sin(w);
+		re += static_cast<long double>(state.time[n] * std::cos(w));
+		im -= static_cast<long double>(state.time[n] * std::sin(w));
 	}
 	return static_cast<double>(std::sqrt(re * re + im * im));
 }

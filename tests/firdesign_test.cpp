@@ -67,7 +67,7 @@ std::vector<double> read_raw(const std::string &path, size_t width)
 			auto narrow = static_cast<uint32_t>(bits);
 			float v;
 			std::memcpy(&v, &narrow, 4);
-			taps.push_back(v);
+			taps.push_back(static_cast<double>(v));
 		}
 	}
 	return taps;
@@ -132,7 +132,7 @@ TEST_P(Taps, EqualWhatFirloadLoadsInEveryFormat)
 	EXPECT_EQ(read_raw(s.at("t.f64"), 8), want);
 	std::vector<double> narrow(want.begin(), want.end());
 	for (double &v : narrow)
-		v = static_cast<float>(v);
+		v = static_cast<double>(static_cast<float>(v));
 	EXPECT_EQ(read_raw(s.at("t.f32"), 4), narrow);
 
 	SF_INFO info{};
@@ -178,9 +178,10 @@ TEST(Response, TableMatchesDirectEvaluation)
 		ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf", &f, &req, &got), 3) << line;
 		long double re = 0, im = 0;
 		for (size_t n = 0; n < taps.size(); n++) {
-			long double w = 2 * 3.14159265358979323846L * f * n / 44100;
-			re += taps[n] * std::cos(w);
-			im -= taps[n] * std::sin(w);
+			long double w = 2 * 3.14159265358979323846L * static_cast<long double>(f) *
+			                 static_cast<long double>(n) / 44100;
+			re += static_cast<long double>(taps[n]) * std::cos(w);
+			im -= static_cast<long double>(taps[n]) * std::sin(w);
 		}
 		double direct = 20 * std::log10(static_cast<double>(std::sqrt(re * re + im * im)));
 		EXPECT_NEAR(got, direct, 1e-6) << line;
