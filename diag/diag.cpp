@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 bool quiet = false;
 
@@ -35,4 +36,20 @@ void print_bytes(const printer &p, const char *data, size_t size)
 {
 	if (p.stream != nullptr)
 		std::fwrite(data, 1, size, p.stream);
+}
+
+memory_text::memory_text() : stream(open_memstream(&data, &size)) {}
+
+memory_text::~memory_text()
+{
+	if (stream != nullptr)
+		std::fclose(stream);
+	std::free(data);
+}
+
+std::string memory_text::text()
+{
+	if (stream == nullptr || std::fflush(stream) != 0)
+		return {};
+	return std::string(data, size);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Set by -q; read by diag. The only process-wide state of the tools.
 extern bool quiet;
@@ -26,3 +27,17 @@ void print(const printer &p, const char *format, ...) __attribute__((format(prin
 
 // The bytes as they are, without prefix.
 void print_bytes(const printer &p, const char *data, size_t size);
+
+// A stream whose text is kept in memory, to be printed or sent elsewhere
+// once a step is over. stream is null when memory could not be had.
+struct memory_text {
+	char *data = nullptr;
+	size_t size = 0;
+	FILE *stream = nullptr;
+	memory_text();
+	memory_text(const memory_text &) = delete;
+	memory_text &operator=(const memory_text &) = delete;
+	~memory_text();
+	// Everything written so far; "" when the stream is null or failed.
+	std::string text();
+};

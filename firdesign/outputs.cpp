@@ -17,6 +17,16 @@ bool tap_format_known(std::string_view ext)
 	return ext == "txt" || ext == "f64" || ext == "f32" || ext == "wav";
 }
 
+int fail(int status, const char *format, ...)
+{
+	std::fputs("firdesign: ", stderr);
+	va_list ap;
+	va_start(ap, format);
+	std::vfprintf(stderr, format, ap);
+	va_end(ap);
+	return status;
+}
+
 namespace
 {
 
@@ -101,17 +111,6 @@ int write_response(staged_file &file, const response &r)
 
 namespace
 {
-
-// "firdesign: " and the message; returns status.
-__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
-{
-	std::fputs("firdesign: ", stderr);
-	va_list ap;
-	va_start(ap, format);
-	std::vfprintf(stderr, format, ap);
-	va_end(ap);
-	return status;
-}
 
 // The same, then the usage: a usage error.
 __attribute__((format(printf, 1, 2))) int refuse(const char *format, ...)

@@ -12,6 +12,9 @@
 #include <span>
 #include <string_view>
 
+// "firdesign: " and the message on standard error; returns status.
+__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...);
+
 // Tap files: "txt" (one %.17g a line), "f64", "f32" (raw little-endian
 // IEEE), "wav" (mono 32-bit IEEE float at rate). Returns 0 or errno.
 bool tap_format_known(std::string_view ext);

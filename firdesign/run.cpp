@@ -15,7 +15,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,17 +25,6 @@
 
 namespace
 {
-
-// "firdesign: " and the message; returns status.
-__attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...)
-{
-	std::fputs("firdesign: ", stderr);
-	va_list ap;
-	va_start(ap, format);
-	std::vfprintf(stderr, format, ap);
-	va_end(ap);
-	return status;
-}
 
 // Largest source read: measurements can be long, layouts are checked
 // against their own limit afterwards.
@@ -74,28 +62,6 @@ int read_text(const char *path, const char *name, std::string &text)
 	text.assign(view);
 	return 0;
 }
-
-// What a printer wrote, kept in memory.
-struct captured {
-	char *data = nullptr;
-	size_t size = 0;
-	FILE *stream = open_memstream(&data, &size);
-	captured() = default;
-	captured(const captured &) = delete;
-	captured &operator=(const captured &) = delete;
-	~captured()
-	{
-		if (stream != nullptr)
-			std::fclose(stream);
-		std::free(data);
-	}
-	std::string text()
-	{
-		if (stream == nullptr || std::fflush(stream) != 0)
-			return {};
-		return std::string(data, size);
-	}
-};
 
 // The import's notes of ignored lines ("line N: why") as messages that
 // name the file ("firdesign: FILE:N: why"); the other notes are left to
@@ -206,7 +172,7 @@ int run_design(const design_settings &s)
 			}
 		}
 	}
-	captured errors;
+	memory_text errors;
 	int error_line = 0;
 	eq_output out{printer{s.report ? stdout : nullptr, ""},
 	              printer{errors.stream != nullptr ? errors.stream : stderr,

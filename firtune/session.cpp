@@ -15,30 +15,6 @@
 namespace
 {
 
-// A stream whose text is kept in memory, for the designer's messages.
-struct memory_text {
-	char *data = nullptr;
-	size_t size = 0;
-	FILE *stream = nullptr;
-	memory_text() : stream(open_memstream(&data, &size)) {}
-	memory_text(const memory_text &) = delete;
-	memory_text &operator=(const memory_text &) = delete;
-	~memory_text()
-	{
-		if (stream != nullptr)
-			std::fclose(stream);
-		std::free(data);
-	}
-	std::string take()
-	{
-		if (stream != nullptr) {
-			std::fclose(stream);
-			stream = nullptr;
-		}
-		return data != nullptr ? std::string(data, size) : std::string();
-	}
-};
-
 // "<stem>.ch<N>.eq" for the profile at path.
 std::string channel_file(const std::string &profile_path, int32_t channel)
 {
@@ -115,7 +91,7 @@ design_outcome design_layout(eq_state &eq, const std::string &text)
 	eq_output out{printer{}, printer{errors.stream, ""}, &line};
 	o.ok = eq_design(eq, text.c_str(), out) != 0;
 	if (!o.ok) {
-		o.error = errors.take();
+		o.error = errors.text();
 		while (!o.error.empty() && (o.error.back() == '\n' || o.error.back() == ' '))
 			o.error.pop_back();
 		if (o.error.empty())
