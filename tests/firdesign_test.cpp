@@ -179,7 +179,7 @@ TEST(Response, TableMatchesDirectEvaluation)
 		long double re = 0, im = 0;
 		for (size_t n = 0; n < taps.size(); n++) {
 			long double w = 2 * 3.14159265358979323846L * static_cast<long double>(f) *
-			                 static_cast<long double>(n) / 44100;
+			                static_cast<long double>(n) / 44100;
 			re += static_cast<long double>(taps[n]) * std::cos(w);
 			im -= static_cast<long double>(taps[n]) * std::sin(w);
 		}
@@ -449,6 +449,20 @@ INSTANTIATE_TEST_SUITE_P(
                                       "\xef\xbb\xbfPreamp: -6 dB\r\nFilter 1: OFF PK Fc 100 Hz\r\n",
                                       {"peak gain: -6.00 dB"},
                                       ""},
+                        // What an import took and passed over is said, in the
+                        // summary or, without one, on standard error.
+                        accepted_case{"ImportNotes",
+                                      {},
+                                      "Preamp: -6 dB\nFilter 1: OFF PK Fc 100 Hz\nDated: today\n",
+                                      {"source: Equalizer APO, preamp -6.0 dB",
+                                       "line 2: ignored: the filter is OFF",
+                                       "line 3: ignored: unknown key 'Dated'"},
+                                      ""},
+                        accepted_case{"ImportNotesWithoutSummary",
+                                      {"-R", "-"},
+                                      "Preamp: -6 dB\nFilter 1: OFF PK Fc 100 Hz\n",
+                                      {"frequency_hz,requested_db,achieved_db\n"},
+                                      "firdesign: standard input:2: ignored: the filter is OFF\n"},
                         accepted_case{
                                 "Warnings",
                                 {"-n", "256"},
