@@ -397,16 +397,6 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	return fig;
 }
 
-deviation design_deviation(const eq_state &state, band b)
-{
-	double top = std::min(b.high, state.rate / 2);
-	std::vector<double> counted;
-	for (double f : response_grid(state.rate))
-		if (f >= b.low && f <= top)
-			counted.push_back(f);
-	return figures_of(state, response_at(state, std::move(counted)), b, false).dev;
-}
-
 namespace
 {
 
@@ -425,9 +415,8 @@ void *respond_in_thread(void *job)
 
 } // namespace
 
-response design_response_in_two(const eq_state &state)
+response response_at_in_two(const eq_state &state, std::vector<double> grid)
 {
-	std::vector<double> grid = response_grid(state.rate);
 	size_t half = grid.size() / 2;
 	// Every point is computed on its own, so the halves give the numbers
 	// of one call.
@@ -447,4 +436,19 @@ response design_response_in_two(const eq_state &state)
 	      std::pair{&r.achieved, &upper.r.achieved}})
 		to->insert(to->end(), from->begin(), from->end());
 	return r;
+}
+
+response design_response_in_two(const eq_state &state)
+{
+	return response_at_in_two(state, response_grid(state.rate));
+}
+
+deviation design_deviation(const eq_state &state, band b)
+{
+	double top = std::min(b.high, state.rate / 2);
+	std::vector<double> counted;
+	for (double f : response_grid(state.rate))
+		if (f >= b.low && f <= top)
+			counted.push_back(f);
+	return figures_of(state, response_at_in_two(state, std::move(counted)), b, false).dev;
 }

@@ -40,6 +40,9 @@ response design_response(const eq_state &state);
 // numbers, in about half the time where a core is free.
 response design_response_in_two(const eq_state &state);
 
+// response_at, in two threads the same way.
+response response_at_in_two(const eq_state &state, std::vector<double> freq);
+
 // Achieved minus requested in dB with the largest magnitude over the points
 // from 20 Hz to min(20 kHz, rate/2) where the request is at least 0.001.
 struct deviation {
