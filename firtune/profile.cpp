@@ -15,15 +15,6 @@
 namespace
 {
 
-std::string_view trimmed(std::string_view s)
-{
-	size_t first = s.find_first_not_of(" \t");
-	if (first == std::string_view::npos)
-		return {};
-	size_t last = s.find_last_not_of(" \t");
-	return s.substr(first, last - first + 1);
-}
-
 // The first word of s, taken off its front.
 std::string_view word(std::string_view &s)
 {

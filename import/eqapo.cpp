@@ -11,15 +11,6 @@ namespace
 
 constexpr double pi = 3.141592653589793;
 
-std::string_view trim(std::string_view s)
-{
-	size_t a = s.find_first_not_of(" \t");
-	if (a == std::string_view::npos)
-		return {};
-	size_t b = s.find_last_not_of(" \t");
-	return s.substr(a, b - a + 1);
-}
-
 std::vector<std::string> words(std::string_view s)
 {
 	std::vector<std::string> out;
@@ -322,7 +313,7 @@ bool read_graphic(std::string value, eqapo_chain &chain, import_error &err, std:
 	std::vector<std::string_view> items;
 	for (std::string_view rest = value;;) {
 		size_t semicolon = rest.find(';');
-		items.push_back(trim(rest.substr(0, semicolon)));
+		items.push_back(trimmed(rest.substr(0, semicolon)));
 		if (semicolon == std::string_view::npos)
 			break;
 		rest.remove_prefix(semicolon + 1);
@@ -400,12 +391,12 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 		number++;
 		size_t colon = line.find(':');
 		if (colon == std::string_view::npos) {
-			std::string_view what = trim(line);
+			std::string_view what = trimmed(line);
 			if (!what.empty())
 				log_ignored(lines, number, what[0] == '#' ? "a comment" : "no key");
 			continue;
 		}
-		std::string_view key = trim(line.substr(0, colon));
+		std::string_view key = trimmed(line.substr(0, colon));
 		std::string value(line.substr(colon + 1));
 		err.line = number;
 		bool ok = true;

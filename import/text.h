@@ -23,6 +23,16 @@ inline std::string_view next_line(std::string_view &text)
 	return line;
 }
 
+// s without the blanks and tabs at either end.
+inline std::string_view trimmed(std::string_view s)
+{
+	size_t first = s.find_first_not_of(" \t");
+	if (first == std::string_view::npos)
+		return {};
+	size_t last = s.find_last_not_of(" \t");
+	return s.substr(first, last - first + 1);
+}
+
 // Drops a leading UTF-8 byte-order mark from text. Returns false, with why
 // set, for text in UTF-16 or UTF-32 (a byte-order mark of either, or NUL
 // bytes among the first characters), which no reader here takes.
