@@ -36,12 +36,30 @@ read_result read_layout(int input, std::vector<char> &buffer, size_t limit)
 namespace
 {
 
-// The line of text that holds the breakpoint starting at or after pos.
-int line_at(const char *text, const char *pos)
+// Past the white space at pos, as scanf passes over it.
+const char *past_space(const char *pos)
 {
 	while (*pos == ' ' || *pos == '\t' || *pos == '\n' || *pos == '\r' || *pos == '\v' ||
 	       *pos == '\f')
 		pos++;
+	return pos;
+}
+
+// Where the breakpoints of text start: past the normalize header (the
+// whole first line, or all of a text without a newline) when it has one.
+const char *breakpoints_of(const char *text, bool &header)
+{
+	header = strncasecmp(text, "normalize", 4) == 0;
+	if (!header)
+		return text;
+	const char *newline = std::strchr(text, '\n');
+	return newline != nullptr ? newline + 1 : text + std::strlen(text);
+}
+
+// The line of text that holds the breakpoint starting at or after pos.
+int line_at(const char *text, const char *pos)
+{
+	pos = past_space(pos);
 	if (*pos == '\0' && pos > text)
 		pos--; // only white space left: the last line
 	int line = 1;
@@ -71,14 +89,9 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 		segments->clear();
 	print(out.report, "\n\nReloading amplification specifications:\n%s\n", text);
 
-	const char *pos = text;
-	if (strncasecmp(text, "normalize", 4) == 0) {
-		const char *newline = std::strchr(text, '\n');
-		pos = newline != nullptr ? newline + 1 : text + std::strlen(text);
-		*normalize = 1;
-	} else {
-		*normalize = 0;
-	}
+	bool header = false;
+	const char *pos = breakpoints_of(text, header);
+	*normalize = header ? 1 : 0;
 
 	// Lower breakpoint (f0, g0), upper breakpoint (f1, g1), and the gain of
 	// the breakpoint passed last.
@@ -140,11 +153,8 @@ int eq_build_spectrum(const char *text, double rate, int32_t length, double *spe
 bool eq_read_breakpoints(const char *text, std::vector<eq_breakpoint> &out)
 {
 	out.clear();
-	const char *pos = text;
-	if (strncasecmp(text, "normalize", 4) == 0) {
-		const char *newline = std::strchr(text, '\n');
-		pos = newline != nullptr ? newline + 1 : text + std::strlen(text);
-	}
+	bool header = false;
+	const char *pos = breakpoints_of(text, header);
 	double last = 0;
 	int line = 1;
 	const char *counted = text; // newlines before here are in line
@@ -156,11 +166,7 @@ bool eq_read_breakpoints(const char *text, std::vector<eq_breakpoint> &out)
 		    b.freq < last)
 			return false;
 		// The number starts after the white space sscanf passed over.
-		const char *start = pos;
-		while (*start == ' ' || *start == '\t' || *start == '\n' || *start == '\r' ||
-		       *start == '\v' || *start == '\f')
-			start++;
-		for (; counted < start; counted++)
+		for (const char *start = past_space(pos); counted < start; counted++)
 			line += *counted == '\n';
 		b.line = line;
 		b.gain_begin = static_cast<size_t>(pos - text) + static_cast<size_t>(begin);

@@ -143,25 +143,6 @@ std::pair<double, double> refine(std::span<const double> a, double rate, double 
 	return {best_f, best_gain};
 }
 
-// The layout's gain at rising frequencies, one walk over the pieces.
-struct gain_walk {
-	std::span<const eq_segment> segments;
-	double scale;
-	size_t at = 0;
-	double operator()(double f)
-	{
-		if (segments.empty())
-			return scale;
-		while (at + 1 < segments.size() && segments[at + 1].f0 <= f)
-			at++;
-		const eq_segment &s = segments[at];
-		double g = f < s.f0    ? s.g0
-		           : f >= s.f1 ? s.g1
-		                       : s.g0 + (s.g1 - s.g0) * ((f - s.f0) / (s.f1 - s.f0));
-		return std::fabs(g) * scale;
-	}
-};
-
 // How far achieved is from requested, as the factor above 1 either way;
 // -1 where the request is too small to count, and NaN stays NaN.
 double departure(double achieved, double requested)
@@ -203,11 +184,6 @@ double to_db(double gain)
 	return 20 * std::log10(gain);
 }
 
-response design_response(const eq_state &state)
-{
-	return response_at(state, response_grid(state.rate));
-}
-
 response response_at(const eq_state &state, std::vector<double> freq)
 {
 	response r;
@@ -219,35 +195,6 @@ response response_at(const eq_state &state, std::vector<double> freq)
 	        std::span<const double>(state.time, static_cast<size_t>(state.length)), state.rate,
 	        r.freq);
 	return r;
-}
-
-deviation largest_deviation(const response &r, double rate)
-{
-	deviation worst;
-	double top = std::min(20000.0, rate / 2);
-	for (size_t i = 0; i < r.freq.size(); i++) {
-		if (r.freq[i] < 20.0 || r.freq[i] > top || !(r.requested[i] >= 0.001))
-			continue;
-		double dev = to_db(r.achieved[i]) - to_db(r.requested[i]);
-		if (!worst.any || std::fabs(dev) > std::fabs(worst.db) || std::isnan(dev)) {
-			worst = {true, dev, r.freq[i]};
-			if (std::isnan(dev))
-				break;
-		}
-	}
-	return worst;
-}
-
-peak peak_gain(const response &r)
-{
-	peak best{-HUGE_VAL, r.freq.empty() ? 0.0 : r.freq[0]};
-	for (size_t i = 0; i < r.freq.size(); i++) {
-		double db = to_db(r.achieved[i]);
-		if (db > best.db) {
-			best = {db, r.freq[i]};
-		}
-	}
-	return best;
 }
 
 deviation design_deviation(const eq_state &state)
@@ -361,14 +308,13 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	}
 	// The local maxima of the departure at the bins within the band, the
 	// largest few refined.
-	gain_walk walk{state.segments, state.scale};
 	size_t first = static_cast<size_t>(std::max(0.0, std::ceil(low / spacing)));
 	size_t last = std::min(k, static_cast<size_t>(std::max(0.0, std::floor(high / spacing))));
 	if (first <= last && at(first) <= high) {
 		top_few devs;
-		double before = -1, here = departure(bins[first], walk(at(first)));
+		double before = -1, here = departure(bins[first], requested(at(first)));
 		for (size_t i = first; i <= last; i++) {
-			double after = i < last ? departure(bins[i + 1], walk(at(i + 1))) : -1;
+			double after = i < last ? departure(bins[i + 1], requested(at(i + 1))) : -1;
 			if (std::isnan(here)) {
 				offer_dev(at(i), bins[i]);
 				break;
@@ -438,7 +384,7 @@ response response_at_in_two(const eq_state &state, std::vector<double> grid)
 	return r;
 }
 
-response design_response_in_two(const eq_state &state)
+response design_response(const eq_state &state)
 {
 	return response_at_in_two(state, response_grid(state.rate));
 }

@@ -33,31 +33,26 @@ struct response {
 // The response of the last successful eq_design of state at freq.
 response response_at(const eq_state &state, std::vector<double> freq);
 
-// The same on the response grid.
+// The same on the response grid, in two threads that take half the grid
+// each: the numbers of one call, in about half the time where a core is
+// free.
 response design_response(const eq_state &state);
-
-// design_response, in two threads that take half the grid each: the same
-// numbers, in about half the time where a core is free.
-response design_response_in_two(const eq_state &state);
 
 // response_at, in two threads the same way.
 response response_at_in_two(const eq_state &state, std::vector<double> freq);
 
-// Achieved minus requested in dB with the largest magnitude over the points
-// from 20 Hz to min(20 kHz, rate/2) where the request is at least 0.001.
+// Achieved minus requested in dB, and where.
 struct deviation {
 	bool any = false; // false: no point qualified
 	double db = 0;
 	double freq = 0;
 };
-deviation largest_deviation(const response &r, double rate);
 
-// Where the gain is highest on the grid.
+// Where the gain is highest, and how high.
 struct peak {
 	double db = 0;
 	double freq = 0;
 };
-peak peak_gain(const response &r);
 
 // The largest deviation of the last successful eq_design of state from
 // 20 Hz to min(20 kHz, rate/2), as design_deviation below finds it.

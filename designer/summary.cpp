@@ -70,16 +70,6 @@ std::string exact_number(double v)
 	return text;
 }
 
-__attribute__((format(printf, 2, 3))) void append(std::string &out, const char *format, ...)
-{
-	char line[256];
-	va_list ap;
-	va_start(ap, format);
-	std::vsnprintf(line, sizeof line, format, ap);
-	va_end(ap);
-	out += line;
-}
-
 __attribute__((format(printf, 1, 2))) std::string format_line(const char *format, ...)
 {
 	char line[256];
@@ -191,18 +181,19 @@ std::string summary_text(const design_summary &s)
 	std::string out;
 	for (const std::string &n : s.notes)
 		out += n + "\n";
-	append(out, "rate: %.0f Hz\n", s.rate);
-	append(out, "length: %d taps\n", s.length);
-	append(out, "latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
-	append(out, "bin spacing: %.3f Hz\n", s.bin_spacing);
-	append(out, "peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
+	out += format_line("rate: %.0f Hz\n", s.rate);
+	out += format_line("length: %d taps\n", s.length);
+	out += format_line("latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
+	out += format_line("bin spacing: %.3f Hz\n", s.bin_spacing);
+	out += format_line("peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
 	if (s.dev.any)
-		append(out, "largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db), s.dev.freq);
+		out += format_line("largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db),
+		                   s.dev.freq);
 	else
 		out += "largest deviation: none\n";
-	append(out, "sum of |taps|: %.4f\n", s.tap_sum);
+	out += format_line("sum of |taps|: %.4f\n", s.tap_sum);
 	if (s.shifted)
-		append(out, "gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
+		out += format_line("gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
 	for (const std::string &w : s.warnings)
 		out += "warning: " + w + "\n";
 	for (const std::string &a : s.advice)

@@ -399,14 +399,6 @@ int commit_files(std::span<staged_file *const> files, size_t &failed)
 	return 0;
 }
 
-int commit_all(std::span<staged_file *const> files, std::string_view standard_output,
-               size_t &failed)
-{
-	if (int e = commit_streams(files, standard_output, failed))
-		return e;
-	return commit_files(files, failed);
-}
-
 int write_text(staged_file &file, std::string_view text)
 {
 	std::fwrite(text.data(), 1, text.size(), file.stream);

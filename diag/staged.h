@@ -82,14 +82,13 @@ int finish(staged_file &file);
 // copies it to its device or descriptor. 0 on success, else errno.
 int commit(staged_file &file);
 
-// Commits a set of finished files as one: every destination is checked
-// again first, then the outputs written directly and the text for
-// standard output go out, and only then is any file renamed, so that a
-// failure before the renames leaves every existing file as it was. On
-// failure returns errno and sets failed to the index of the file (or
-// files.size() for the text). It is commit_streams, then commit_files.
-int commit_all(std::span<staged_file *const> files, std::string_view standard_output,
-               size_t &failed);
+// A set of finished files committed as one, in two steps so that a caller
+// can keep signals out of the second: commit_streams checks every
+// destination again, then sends the outputs written directly and the text
+// for standard output; only then does commit_files rename the files, so
+// that a failure before the renames leaves every existing file as it was.
+// On failure each returns errno and sets failed to the index of the file
+// (or files.size() for the text).
 int commit_streams(std::span<staged_file *const> files, std::string_view standard_output,
                    size_t &failed);
 int commit_files(std::span<staged_file *const> files, size_t &failed);

@@ -208,21 +208,11 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 			s.target_file = optarg;
 			s.correction_given = true;
 			break;
-		case opt_range: {
-			const char *colon = std::strchr(optarg, ':');
-			std::string lo =
-			        colon != nullptr
-			                ? std::string(optarg, static_cast<size_t>(colon - optarg))
-			                : "";
-			auto low = decimal(lo.c_str());
-			auto high = colon != nullptr ? decimal(colon + 1) : std::nullopt;
-			if (!low || !high || !(*low > 0) || !(*high > *low))
+		case opt_range:
+			if (!parse_range(optarg, s.correction.low, s.correction.high))
 				return refuse("--range takes LO:HI in Hz, 0 < LO < HI: ", optarg);
-			s.correction.low = *low;
-			s.correction.high = *high;
 			s.correction_given = true;
 			break;
-		}
 		case opt_max_boost:
 		case opt_max_cut: {
 			auto v = decimal(optarg);

@@ -57,5 +57,6 @@ int draw_taps(run_outputs &outs, const eq_state &state);
 int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
                   std::string_view layout);
 
-// Commits them all or none: see commit_all. 0 or 74 after the message.
+// Commits them all or none (commit_streams, then commit_files). 0 or 74
+// after the message.
 int commit_outputs(run_outputs &outs, interrupt_guard &guard, std::string_view summary);

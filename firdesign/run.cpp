@@ -198,7 +198,7 @@ int run_design(const design_settings &s)
 	}
 	if (int status = draw_taps(outs, state))
 		return status;
-	response r = design_response_in_two(state);
+	response r = design_response(state);
 
 	if (int status = write_outputs(outs, state, r, text))
 		return status;

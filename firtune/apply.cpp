@@ -16,9 +16,6 @@
 namespace
 {
 
-// Largest profile read.
-constexpr size_t largest_profile = 1 << 20;
-
 int refuse(const char *path, int line, const std::string &what)
 {
 	std::fprintf(stderr, "firtune: %s:%d: %s\n", path, line, what.c_str());

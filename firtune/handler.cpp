@@ -274,7 +274,7 @@ http_answer post_design(tune_session &s, const http_request &r)
 	design_outcome o = design_layout(s.eq, layout);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	response resp = design_response_in_two(s.eq);
+	response resp = design_response(s.eq);
 	json out = json::object();
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
@@ -346,15 +346,9 @@ bool import_options(const json &body, correction_options &o, http_answer &refuse
 			low = (*range)[0].get<double>();
 			high = (*range)[1].get<double>();
 		} else if (range->is_string()) {
-			// "LO:HI", as firdesign's --range takes it.
-			const std::string &text = range->get_ref<const std::string &>();
-			char *end = nullptr;
-			low = std::strtod(text.c_str(), &end);
-			bool read = end != text.c_str() && *end == ':';
-			const char *second = read ? end + 1 : "";
-			high = std::strtod(second, &end);
-			if (!read || end == second || *end != '\0')
-				low = high = 0; // refused below
+			// "LO:HI", as firdesign's --range takes it; anything else is
+			// refused below.
+			parse_range(range->get_ref<const std::string &>(), low, high);
 		} else {
 			refused = refusal(400, "'range' must be [low, high] or \"low:high\" in Hz");
 			return false;

@@ -42,7 +42,7 @@ int read_profile(tune_session &s, const char *path)
 {
 	s.profile_path = path;
 	std::string text, why;
-	switch (read_text_file(path, 1 << 20, text, why)) {
+	switch (read_text_file(path, largest_profile, text, why)) {
 	case file_read::ok: break;
 	case file_read::missing: return 0;
 	case file_read::too_much:

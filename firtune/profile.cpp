@@ -40,13 +40,6 @@ bool number(std::string_view text, long long high, int32_t &value)
 	return true;
 }
 
-bool fail(import_error &err, int line, std::string what)
-{
-	err.line = line;
-	err.what = std::move(what);
-	return false;
-}
-
 } // namespace
 
 bool parse_profile(std::string_view text, profile &p, import_error &err)
@@ -71,46 +64,47 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 		std::string_view key = word(rest);
 		if (key == "device") {
 			if (rest.empty())
-				return fail(err, n, "device needs the path of the control device");
+				return failed_at(err, n,
+				                 "device needs the path of the control device");
 			if (!p.device.empty())
-				return fail(err, n, "device given twice");
+				return failed_at(err, n, "device given twice");
 			p.device = rest;
 		} else if (key == "what") {
 			if (find_target(rest) == nullptr)
-				return fail(
+				return failed_at(
 				        err, n,
 				        "what must be rx_dev, tx_dev, rx_loop or tx_loop, not '" +
 				                std::string(rest) + "'");
 			if (!p.what.empty())
-				return fail(err, n, "what given twice");
+				return failed_at(err, n, "what given twice");
 			p.what = rest;
 		} else if (key == "part") {
 			if (!number(rest, INT32_MAX, p.part))
-				return fail(err, n, "part must be a whole number, 0 or more");
+				return failed_at(err, n, "part must be a whole number, 0 or more");
 			if (p.part_given)
-				return fail(err, n, "part given twice");
+				return failed_at(err, n, "part given twice");
 			p.part_given = true;
 		} else if (key == "channel") {
 			profile_channel c;
 			c.line = n;
 			std::string_view digits = word(rest);
 			if (!number(digits, profile_channel_limit - 1, c.channel))
-				return fail(err, n,
-				            "channel needs a number from 0 to " +
-				                    std::to_string(profile_channel_limit - 1) +
-				                    " and a layout file");
+				return failed_at(err, n,
+				                 "channel needs a number from 0 to " +
+				                         std::to_string(profile_channel_limit - 1) +
+				                         " and a layout file");
 			if (rest.empty())
-				return fail(err, n,
-				            "channel " + std::to_string(c.channel) +
-				                    " needs a layout file");
+				return failed_at(err, n,
+				                 "channel " + std::to_string(c.channel) +
+				                         " needs a layout file");
 			if (!seen.insert(c.channel).second)
-				return fail(err, n,
-				            "channel " + std::to_string(c.channel) +
-				                    " given twice");
+				return failed_at(err, n,
+				                 "channel " + std::to_string(c.channel) +
+				                         " given twice");
 			c.file = rest;
 			p.channels.push_back(std::move(c));
 		} else {
-			return fail(err, n, "unknown keyword '" + std::string(key) + "'");
+			return failed_at(err, n, "unknown keyword '" + std::string(key) + "'");
 		}
 	}
 	p.lines = n;
@@ -181,10 +175,10 @@ bool read_profile_layouts(const std::string &profile_path, const profile &p,
 		// A byte-order mark does not count toward the layout's limit.
 		if (read_text_file(beside(profile_path, c.file), max_layout + 3, text, why) !=
 		    file_read::ok)
-			return fail(err, c.line, c.file + ": " + why);
+			return failed_at(err, c.line, c.file + ": " + why);
 		text = text.c_str(); // a NUL ends the layout
 		if (text.size() > max_layout)
-			return fail(err, c.line, c.file + ": Too much input data");
+			return failed_at(err, c.line, c.file + ": Too much input data");
 		layouts[c.channel] = std::move(text);
 	}
 	return true;

@@ -20,6 +20,9 @@
 #include <string_view>
 #include <vector>
 
+// Largest profile read, in bytes.
+inline constexpr size_t largest_profile = 1 << 20;
+
 // Highest channel number a profile may name, plus one.
 inline constexpr int32_t profile_channel_limit = 1024;
 

@@ -16,13 +16,6 @@ namespace
 // The largest layout firload reads.
 constexpr size_t layout_limit = 65534;
 
-bool fail(import_error &err, int line, std::string what)
-{
-	err.line = line;
-	err.what = std::move(what);
-	return false;
-}
-
 // 1024 as "1,024".
 std::string grouped(size_t n)
 {
@@ -147,7 +140,7 @@ bool import_layout(std::string_view text, input_format format, double rate,
 	err = import_error{};
 	std::string why;
 	if (!plain_text(text, why))
-		return fail(err, 0, why);
+		return failed_at(err, 0, why);
 
 	import_report taken;
 	line_log log;
@@ -178,7 +171,7 @@ bool import_layout(std::string_view text, input_format format, double rate,
 		if (has_target && (!plain_text(target_text, why) ||
 		                   !parse_db_curve(target_text, 3, target, err))) {
 			if (err.what.empty())
-				fail(err, 0, why);
+				failed_at(err, 0, why);
 			err.file = options.target_name.empty() ? "target" : options.target_name;
 			return false;
 		}
@@ -187,18 +180,18 @@ bool import_layout(std::string_view text, input_format format, double rate,
 		std::string range = hz(options.low) + " to " + hz(options.high);
 		std::string covered = hz(measured.freq.front()) + " to " + hz(measured.freq.back());
 		if (!(low < high))
-			return fail(err, 0,
-			            "the measurement (" + covered +
-			                    ") has no data within the range " + range);
+			return failed_at(err, 0,
+			                 "the measurement (" + covered +
+			                         ") has no data within the range " + range);
 		if (correction_points(low, high) < 2)
-			return fail(err, 0,
-			            "the range " + exact_hz(low) + " to " + exact_hz(high) +
-			                    (low > options.low || high < options.high
-			                             ? " where the measurement has data"
-			                             : "") +
-			                    " is too narrow for the correction's grid of " +
-			                    std::to_string(correction_per_octave) +
-			                    " points an octave; widen it");
+			return failed_at(err, 0,
+			                 "the range " + exact_hz(low) + " to " + exact_hz(high) +
+			                         (low > options.low || high < options.high
+			                                  ? " where the measurement has data"
+			                                  : "") +
+			                         " is too narrow for the correction's grid of " +
+			                         std::to_string(correction_per_octave) +
+			                         " points an octave; widen it");
 		c = correct(measured, has_target ? &target : nullptr, options, rate / 2);
 		gain = [&](double f) { return std::pow(10.0, correction_db(c, f) / 20); };
 		taken.notes.push_back("source: REW measurement, " + points(measured.freq.size()) +
@@ -230,24 +223,24 @@ bool import_layout(std::string_view text, input_format format, double rate,
 	switch (fitted.status) {
 	case fit_status::ok: break;
 	case fit_status::too_long:
-		return fail(
+		return failed_at(
 		        err, 0,
 		        "the curve needs more than 65534 bytes of layout to stay within 0.1 dB");
 	case fit_status::not_finite:
 		std::snprintf(what, sizeof what, "the curve's gain at %s is not finite",
 		              hz(fitted.at_hz).c_str());
-		return fail(err, line_at(fitted.at_hz), what);
+		return failed_at(err, line_at(fitted.at_hz), what);
 	case fit_status::too_loud:
 		std::snprintf(what, sizeof what,
 		              "the curve rises to %+.1f dB at %s, above the %+.0f dB an import may "
 		              "reach",
 		              20 * std::log10(gain(fitted.at_hz)), hz(fitted.at_hz).c_str(),
 		              fit_ceiling_db);
-		return fail(err, line_at(fitted.at_hz), what);
+		return failed_at(err, line_at(fitted.at_hz), what);
 	case fit_status::too_fast:
-		return fail(err, 0,
-		            "the curve turns too fast near " + hz(fitted.at_hz) +
-		                    " for a layout to follow it within its tolerance");
+		return failed_at(err, 0,
+		                 "the curve turns too fast near " + hz(fitted.at_hz) +
+		                         " for a layout to follow it within its tolerance");
 	}
 	layout = std::move(fitted.layout);
 	if (report != nullptr) {

@@ -8,13 +8,6 @@
 namespace
 {
 
-bool fail(import_error &err, int line, std::string what)
-{
-	err.line = line;
-	err.what = std::move(what);
-	return false;
-}
-
 bool is_separator(char c)
 {
 	return c == ' ' || c == '\t' || c == ',' || c == ';';
@@ -80,32 +73,33 @@ bool parse_db_curve(std::string_view text, size_t columns, db_curve &curve, impo
 			char *stop = nullptr;
 			double v = std::strtod(p, &stop);
 			if (stop == p || (*stop != '\0' && !is_separator(*stop)))
-				return fail(err, number,
-				            "a row holds something that is not a number");
+				return failed_at(err, number,
+				                 "a row holds something that is not a number");
 			values.push_back(v);
 			p = stop;
 		}
 		if (values.size() < 2 || values.size() > columns)
-			return fail(
+			return failed_at(
 			        err, number,
 			        "a row needs frequency and dB" +
 			                std::string(columns > 2 ? " (and at most a phase)" : ""));
 		for (size_t i = 0; i < values.size(); i++)
 			if (!std::isfinite(values[i]))
-				return fail(err, number, "a row holds a number that is not finite");
+				return failed_at(err, number,
+				                 "a row holds a number that is not finite");
 		if (!(values[0] > 0))
-			return fail(err, number, "frequencies must be above 0 Hz");
+			return failed_at(err, number, "frequencies must be above 0 Hz");
 		if (!curve.freq.empty() && !(values[0] > curve.freq.back()))
-			return fail(err, number, "frequencies must rise from row to row");
+			return failed_at(err, number, "frequencies must rise from row to row");
 		curve.freq.push_back(values[0]);
 		curve.db.push_back(values[1]);
 		curve.lines.push_back(number);
 		log_taken(lines, number);
 	}
 	if (curve.freq.empty())
-		return fail(err, 0, "there is no row of frequency and dB");
+		return failed_at(err, 0, "there is no row of frequency and dB");
 	if (curve.freq.size() < 2)
-		return fail(err, std::max(number, 1), "a curve needs two points at least");
+		return failed_at(err, std::max(number, 1), "a curve needs two points at least");
 	return true;
 }
 
@@ -138,18 +132,19 @@ bool parse_db_pairs(std::string_view text, db_curve &curve, import_error &err, l
 		}
 		double hz = 0, db = 0;
 		if (w.size() != 2 || !decimal_number(w[0], hz) || !decimal_number(w[1], db))
-			return fail(err, number, "a line needs a frequency in Hz and a gain in dB");
+			return failed_at(err, number,
+			                 "a line needs a frequency in Hz and a gain in dB");
 		if (!(hz > 0))
-			return fail(err, number, "frequencies must be above 0 Hz");
+			return failed_at(err, number, "frequencies must be above 0 Hz");
 		if (!curve.freq.empty() && !(hz > curve.freq.back()))
-			return fail(err, number, "frequencies must rise from line to line");
+			return failed_at(err, number, "frequencies must rise from line to line");
 		curve.freq.push_back(hz);
 		curve.db.push_back(db);
 		curve.lines.push_back(number);
 		log_taken(lines, number);
 	}
 	if (curve.freq.empty())
-		return fail(err, 0, "there is no line of frequency and dB");
+		return failed_at(err, 0, "there is no line of frequency and dB");
 	return true;
 }
 
@@ -247,4 +242,22 @@ double correction_db(const correction &c, double f)
 		return c.db.back();
 	double t = k - static_cast<double>(i);
 	return c.db[i] + (c.db[i + 1] - c.db[i]) * t;
+}
+
+bool parse_range(std::string_view text, double &low, double &high)
+{
+	std::string copy(text);
+	const char *start = copy.c_str();
+	char *end = nullptr;
+	double lo = std::strtod(start, &end);
+	if (end == start || *end != ':')
+		return false;
+	const char *second = end + 1;
+	double hi = std::strtod(second, &end);
+	if (end == second || *end != '\0' || !std::isfinite(lo) || !std::isfinite(hi) ||
+	    !(lo > 0) || !(hi > lo))
+		return false;
+	low = lo;
+	high = hi;
+	return true;
 }

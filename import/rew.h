@@ -17,6 +17,11 @@ struct correction_options {
 	double max_boost = 3, max_cut = 12; // dB
 };
 
+// A correction range as "LO:HI" in Hz: two finite numbers as strtod reads
+// them, nothing else, with 0 < LO < HI. false, leaving low and high alone,
+// when text is not that.
+bool parse_range(std::string_view text, double &low, double &high);
+
 // Points of a curve in dB, read as linear in dB over log frequency between
 // them and held flat beyond its ends.
 struct db_curve {

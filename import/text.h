@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Takes the next line off the front of text, without its ending: LF, CRLF
@@ -45,6 +46,14 @@ struct import_error {
 	int line = 0;
 	std::string what;
 };
+
+// Sets err's line and what; false, for the reader to return.
+inline bool failed_at(import_error &err, int line, std::string what)
+{
+	err.line = line;
+	err.what = std::move(what);
+	return false;
+}
 
 // A whole decimal number and nothing else: an optional sign, digits with at
 // most one point, an optional exponent. inf, nan and hexadecimal are not
