@@ -1,5 +1,6 @@
 #include "server.h"
 
+#include "gate.h"
 #include "handler.h"
 
 #include <arpa/inet.h>
