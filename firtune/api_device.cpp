@@ -3,6 +3,7 @@
 #include "api.h"
 
 #include "fields.h"
+#include "text.h"
 
 using nlohmann::json;
 
@@ -33,13 +34,16 @@ http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels
 	return answer(200, out);
 }
 
-// Designs layout and writes it to channels.
+// Designs layout and writes it to channels, unless the design's peak gain
+// is over the guard's limit: then nothing is written to any of them.
 http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
                              const std::string &layout)
 {
 	design_outcome o = design_layout(s.eq, layout);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
+	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
+		return refusal(422, why);
 	return write_channels(s, channels, false);
 }
 
@@ -60,15 +64,14 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(400, "each channel's layout must be a string");
 			return false;
 		}
-		// The channel number as written in decimal, without leading zeros.
-		int32_t channel = 0;
-		bool number = !key.empty() && key.size() <= 6 && (key == "0" || key[0] != '0');
-		for (char ch : key) {
-			number = number && ch >= '0' && ch <= '9';
-			channel = number ? channel * 10 + (ch - '0') : 0;
-		}
-		if (!number || channel >= limit) {
+		long long channel = 0;
+		if (!whole_number(key, 0, limit - 1, channel)) {
 			refused = refusal(422, "the part has no channel " + key);
+			return false;
+		}
+		if (layouts.contains(static_cast<int32_t>(channel))) {
+			refused =
+			        refusal(422, "channel " + std::to_string(channel) + " given twice");
 			return false;
 		}
 		std::string layout;
@@ -79,7 +82,7 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
 			return false;
 		}
-		layouts[channel] = std::move(layout);
+		layouts[static_cast<int32_t>(channel)] = std::move(layout);
 	}
 	return true;
 }
@@ -140,6 +143,7 @@ http_answer get_profile(const api_call &c)
 	for (const auto &[channel, text] : s.layouts)
 		channels[std::to_string(channel)] = text;
 	out["channels"] = channels;
+	out["differences"] = setting_differences(s);
 	return answer(200, out);
 }
 
@@ -152,12 +156,16 @@ http_answer put_profile(const api_call &c)
 	json body;
 	http_answer refused;
 	std::map<int32_t, std::string> layouts;
-	if (!json_object(c.request.body, {"channels"}, body, refused) ||
-	    !profile_layouts(s, body["channels"], layouts, refused))
+	bool replace_settings = false;
+	if (!json_object(c.request.body, {"channels", "replace_settings"}, body, refused) ||
+	    !profile_layouts(s, body["channels"], layouts, refused) ||
+	    !optional_bool(body, "replace_settings", replace_settings, refused))
 		return refused;
+	profile next;
+	if (std::string why = profile_to_save(s, layouts, replace_settings, next); !why.empty())
+		return refusal(422, why);
 	std::vector<std::string> files;
-	std::string why = save_profile(s, layouts, files);
-	if (!why.empty())
+	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
 		return refusal(500, why);
 	json out = json::object();
 	out["saved"] = s.profile_path;
