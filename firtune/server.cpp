@@ -2,6 +2,7 @@
 
 #include "gate.h"
 #include "handler.h"
+#include "text.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,10 +98,12 @@ bool announced_too_large(MHD_Connection *c, size_t limit)
 	        MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
 	if (length == nullptr)
 		return false;
-	char *end = nullptr;
-	errno = 0;
-	unsigned long long n = std::strtoull(length, &end, 10);
-	return end != length && (errno == ERANGE || n > limit);
+	std::string_view digits = length;
+	long long n = 0;
+	if (whole_number(digits, 0, LLONG_MAX, n))
+		return static_cast<unsigned long long>(n) > limit;
+	// Digits beyond the largest number are too large too.
+	return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 connection_clock *clock_of(MHD_Connection *c)
