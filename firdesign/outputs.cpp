@@ -193,11 +193,17 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 		const char *device = plot_device(standard ? "svg" : extension(path));
 		// Forked before the signal thread starts: the process has one
 		// thread then.
-		if (int e = start_plot(outs.plot, outs.files[slot_plot], device, rate, length))
+		if (int e = plot_start(outs.plot, outs.files[slot_plot], device,
+		                       design_page(rate, length)))
 			return fail(EX_OSERR, "cannot draw %s: %s\n", shown(path),
 			            std::strerror(e));
 		std::lock_guard<std::mutex> hold(guard.lock);
 		guard.child = outs.plot.pid;
+		// Dropped once the process has ended, before its ID is freed.
+		outs.plot.forget = [&guard] {
+			std::lock_guard<std::mutex> drop(guard.lock);
+			guard.child = -1;
+		};
 	}
 	if (int e = watch(guard))
 		return fail(EX_OSERR, "cannot watch for signals: %s\n", std::strerror(e));
@@ -211,7 +217,7 @@ namespace
 // and says why.
 int unsent(run_outputs &outs, int e)
 {
-	if (int status = end_plot(outs.plot, outs.files[slot_plot]))
+	if (int status = plot_end(outs.plot, outs.files[slot_plot]))
 		return status;
 	return fail(EX_SOFTWARE, "cannot draw %s: %s\n", shown(outs.paths[slot_plot]),
 	            std::strerror(e));
@@ -223,7 +229,7 @@ int draw_taps(run_outputs &outs, const eq_state &state)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = send_plot_taps(outs.plot, taps, state.rate))
+		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate)))
 			return unsent(outs, e);
 	return 0;
 }
@@ -233,7 +239,8 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = send_plot_curves(outs.plot, plot_response(state, r)))
+		if (int e = plot_send(outs.plot, 0,
+		                      gain_panel(plot_response(state, r), state.rate)))
 			return unsent(outs, e);
 	if (outs.paths[slot_table] != nullptr)
 		if (int status =
@@ -252,7 +259,7 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
 		            written(outs, slot_layout, write_text(outs.files[slot_layout], layout)))
 			return status;
 	if (outs.paths[slot_plot] != nullptr)
-		return end_plot(outs.plot, outs.files[slot_plot]);
+		return plot_end(outs.plot, outs.files[slot_plot]);
 	return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include "interrupt.h"
 #include "options.h"
-#include "plot.h"
+#include "picture.h"
 #include "response.h"
 #include "staged.h"
 
