@@ -143,6 +143,7 @@ int written(const run_outputs &outs, size_t slot, int e)
 int resolve_outputs(run_outputs &outs, const design_settings &s)
 {
 	const char *given[slot_count] = {s.plot, s.response, s.taps, s.layout};
+	outs.quiet = s.quiet;
 	for (size_t i = 0; i < slot_count; i++) {
 		outs.paths[i] = given[i];
 		if (given[i] != nullptr)
@@ -183,11 +184,16 @@ bool to_standard_output(const run_outputs &outs)
 int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length)
 {
 	hold_signals(guard);
-	for (size_t i = 0; i < slot_count; i++)
-		if (outs.paths[i] != nullptr)
-			if (int e = stage_guarded(guard, outs.files[i], outs.paths[i]))
-				return fail(EX_CANTCREAT, "cannot create %s: %s\n",
-				            shown(outs.paths[i]), std::strerror(e));
+	for (size_t i = 0; i < slot_count; i++) {
+		if (outs.paths[i] == nullptr)
+			continue;
+		if (int e = stage_guarded(guard, outs.files[i], outs.paths[i]))
+			return fail(EX_CANTCREAT, "cannot create %s: %s\n", shown(outs.paths[i]),
+			            std::strerror(e));
+		if (outs.files[i].kind == output_kind::in_place && !outs.quiet)
+			fail(0, "%s: its folder is not writable: the file is written in place\n",
+			     outs.paths[i]);
+	}
 	if (const char *path = outs.paths[slot_plot]) {
 		bool standard = std::strcmp(path, "-") == 0;
 		const char *device = plot_device(standard ? "svg" : extension(path));
