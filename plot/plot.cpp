@@ -216,34 +216,31 @@ bool driver_installed(const char *device)
 	return false;
 }
 
-bool read_all(int fd, void *to, size_t size)
+// step(done) moves what it can of the bytes from done on; repeated until
+// all size bytes are moved. false at the end of the pipe or on an error.
+template <typename Step> bool all_bytes(size_t size, Step step)
 {
-	auto *at = static_cast<char *>(to);
-	while (size > 0) {
-		ssize_t n = read(fd, at, size);
+	for (size_t done = 0; done < size;) {
+		ssize_t n = step(done);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n <= 0)
 			return false;
-		at += n;
-		size -= static_cast<size_t>(n);
+		done += static_cast<size_t>(n);
 	}
 	return true;
+}
+
+bool read_all(int fd, void *to, size_t size)
+{
+	auto *at = static_cast<char *>(to);
+	return all_bytes(size, [&](size_t done) { return read(fd, at + done, size - done); });
 }
 
 bool write_all(int fd, const void *from, size_t size)
 {
 	const auto *at = static_cast<const char *>(from);
-	while (size > 0) {
-		ssize_t n = write(fd, at, size);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n <= 0)
-			return false;
-		at += n;
-		size -= static_cast<size_t>(n);
-	}
-	return true;
+	return all_bytes(size, [&](size_t done) { return write(fd, at + done, size - done); });
 }
 
 // A panel down the pipe: the index, the axis, scale and legend, the x
