@@ -27,6 +27,13 @@
 //
 // Panels may be sent in any order; each is drawn as soon as it arrives.
 // The page is 1200 by 900 pixels (PNG) or points (SVG, PDF).
+//
+// Other panels are records filled in by hand. Group delay in ms over log
+// frequency, say:
+//	plot_panel delay = frequency_panel(10, rate / 2, "group delay (ms)");
+//	delay.scale = plot_scale::values;
+//	delay.legend = false;
+//	delay.curves.push_back({freqs, ms, "", plot_blue});
 #pragma once
 
 #include "staged.h"
