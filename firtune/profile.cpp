@@ -138,12 +138,6 @@ std::string profile_text(const profile &p)
 	return out;
 }
 
-std::string folder_of(const std::string &path)
-{
-	size_t slash = path.rfind('/');
-	return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 std::string plain_path(std::string_view path)
 {
 	std::string out = path.starts_with('/') ? "/" : "";
@@ -161,28 +155,19 @@ std::string plain_path(std::string_view path)
 	return out;
 }
 
-std::string profile_folder(const std::string &profile_path)
+std::string profile_real_path(const std::string &profile_path)
 {
-	char *real = realpath(profile_path.c_str(), nullptr);
-	if (real == nullptr) {
-		std::string folder = folder_of(profile_path);
-		real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
-		if (real == nullptr)
-			return folder;
+	if (char *real = realpath(profile_path.c_str(), nullptr)) {
 		std::string out = real;
 		std::free(real);
-		return out == "/" ? out : out + "/";
+		return out;
 	}
-	std::string out = folder_of(real);
+	char *real = realpath(folder_of(profile_path).c_str(), nullptr);
+	if (real == nullptr)
+		return profile_path;
+	std::string folder = real;
 	std::free(real);
-	return out;
-}
-
-std::string beside(const std::string &folder, const std::string &file)
-{
-	if (!file.empty() && file[0] == '/')
-		return file;
-	return folder + file;
+	return (folder == "/" ? "" : folder) + "/" + base_of(profile_path);
 }
 
 file_read read_text_file(const std::string &path, size_t limit, std::string &text, std::string &why)
@@ -211,14 +196,14 @@ file_read read_text_file(const std::string &path, size_t limit, std::string &tex
 	return file_read::ok;
 }
 
-bool read_profile_layouts(const std::string &folder, const profile &p,
+bool read_profile_layouts(const std::string &real_profile, const profile &p,
                           std::map<int32_t, std::string> &layouts, import_error &err)
 {
 	layouts.clear();
 	for (const profile_channel &c : p.channels) {
 		std::string text, why;
 		// A byte-order mark does not count toward the layout's limit.
-		if (read_text_file(beside(folder, c.file), max_layout + 3, text, why) !=
+		if (read_text_file(beside(real_profile, c.file), max_layout + 3, text, why) !=
 		    file_read::ok)
 			return failed_at(err, c.line, c.file + ": " + why);
 		text = text.c_str(); // a NUL ends the layout

@@ -36,7 +36,7 @@ struct tune_session {
 	int port = 0;      // where the server listens
 
 	std::string profile_path;               // empty: started without a profile
-	std::string layout_folder;              // where its layouts are: see profile_folder
+	std::string real_profile;               // its real path: the layouts are beside it
 	profile prof;                           // as read, or as last saved
 	std::map<int32_t, std::string> layouts; // the profile's layouts, by channel
 };
