@@ -161,6 +161,7 @@ http_answer get_device(const api_call &c)
 	d["length"] = s.length;
 	d["channels"] = s.channels;
 	d["can_load"] = s.has_device;
+	d["max_gain_db"] = s.max_gain_db;
 	if (!s.has_device)
 		d["reason"] = "started without a device (-d): design only";
 	return answer(200, d);
