@@ -700,6 +700,28 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 		EXPECT_EQ(call(s, "PUT", "/api/profile", R"({"channels":{}})").status, 200);
 		EXPECT_EQ(read_file(path), before);
 	}
+	{
+		// A new channel's default file is one another channel uses.
+		std::string shared = dir + "/shared.profile";
+		for (const auto &[name, text] :
+		     {std::pair<std::string, std::string>{shared, "channel 0 shared.ch1.eq\n"},
+		      {dir + "/shared.ch1.eq", "100 1\n"}}) {
+			int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			ASSERT_EQ(write(fd, text.data(), text.size()),
+			          static_cast<ssize_t>(text.size()));
+			close(fd);
+		}
+		server s({"-n", "512", shared});
+		ASSERT_GT(s.port, 0);
+		reply saved = call(s, "PUT", "/api/profile", R"({"channels":{"1":"100 2\n"}})");
+		EXPECT_EQ(saved.status, 422);
+		EXPECT_NE(saved.body.find("channel 1 uses shared.ch1.eq, which channel 0 uses too"),
+		          std::string::npos)
+		        << saved.body;
+		EXPECT_EQ(read_file(dir + "/shared.ch1.eq"), "100 1\n");
+		unlink(shared.c_str());
+		unlink((dir + "/shared.ch1.eq").c_str());
+	}
 	run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", path}, "", small);
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.out, "channel 0: room.ch0.eq, 512 taps, written\n"
