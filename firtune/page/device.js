@@ -1,5 +1,6 @@
-// The device actions: Load, Bypass/EQ, Off and Save profile, and the list
-// of per-channel results they leave.
+// The device actions: Load, Bypass/EQ, Off and Save profile, the list of
+// per-channel results they leave, and what each channel then holds. Every
+// action acts on the channels an edit applies to.
 import { call, failure } from "./api.js";
 import { $, state, layoutText, actionChannels } from "./state.js";
 import { drawAll } from "./view.js";
@@ -12,6 +13,7 @@ function showPending(title)
 	li.className = "pending";
 	li.textContent = `${title}: sending…`;
 	list.replaceChildren(li);
+	$("action-error").textContent = "";
 }
 
 function showResults(title, rows)
@@ -28,6 +30,9 @@ function showResults(title, rows)
 		li.className = r.written ? "ok" : "error";
 		list.appendChild(li);
 	}
+	// The first refusal's reason, beside the buttons.
+	const refused = rows.find((r) => !r.written);
+	$("action-error").textContent = refused ? `${title.split(":")[0]} refused: ${refused.error || "refused"}` : "";
 }
 
 function showError(title, answer)
@@ -38,59 +43,99 @@ function showError(title, answer)
 	li.className = "error";
 	li.textContent = `${title}: ${failure(answer)}`;
 	list.appendChild(li);
+	$("action-error").textContent = `${title} refused: ${failure(answer)}`;
 }
 
+// A refused answer to a write: the device may or may not have changed
+// only when firtune did not answer at all.
+function settleUnknown(answer, channels)
+{
+	if (answer.status === 0)
+		for (const c of channels)
+			state.device[c] = { kind: "unknown", text: null };
+}
 
-// Loads each channel's own layout (or the one given), one request for the
-// channels that share a layout. Returns the per-channel rows.
-async function loadLayouts(channels, textOf, title)
+// What is on screen is not the layout while a cell or the text holds
+// something the page refused. Returns the reason, or "".
+function unfinished()
+{
+	const e = state.inputError;
+	if (e === null)
+		return "";
+	return e.line !== undefined ? `the layout text has an error on line ${e.line}` :
+	                              `breakpoint ${e.row + 1} of the table has an error (its ${e.field === "hz" ? "Hz" : e.field})`;
+}
+
+// Loads each channel's own layout, one request for the channels that
+// share a layout. Returns the per-channel rows.
+async function loadLayouts(channels, title)
 {
 	const groups = new Map();
 	for (const c of channels) {
-		const text = textOf(c);
+		const text = layoutText(c);
 		groups.set(text, [...(groups.get(text) || []), c]);
 	}
 	const rows = [];
 	for (const [text, chans] of groups) {
 		const answer = await call(state.token, "POST", "/api/load", { channels: chans, layout: text });
 		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
+			settleUnknown(answer, chans);
 			for (const c of chans)
 				rows.push({ channel: c, written: false, error: failure(answer) });
 			continue;
 		}
 		for (const r of answer.body.channels) {
 			rows.push(r);
-			if (r.written) {
-				state.loaded[r.channel] = text;
-				state.bypassed[r.channel] = false;
-			}
+			if (r.written)
+				state.device[r.channel] = { kind: "loaded", text };
 		}
 	}
 	rows.sort((a, b) => a.channel - b.channel);
 	showResults(title, rows);
 }
 
+function refuseUnfinished(title)
+{
+	const why = unfinished();
+	if (why === "")
+		return false;
+	$("result").replaceChildren();
+	$("action-error").textContent = `${title} refused: ${why}; mend it or undo first.`;
+	return true;
+}
+
 export async function onLoad()
 {
+	if (refuseUnfinished("Load"))
+		return;
 	showPending("Load");
-	await loadLayouts(actionChannels(), layoutText, "Load");
+	await loadLayouts(actionChannels(), "Load: what is on screen");
 	drawAll();
 }
 
+// A/B: Bypass loads a flat filter; EQ, while any of the channels is flat,
+// loads what is on screen on every one, and says whether that differs from
+// what was loaded before.
 export async function onBypass()
 {
 	const channels = actionChannels();
-	showPending("A/B");
-	if (channels.every((c) => state.bypassed[c])) {
-		await loadLayouts(channels, (c) => state.loaded[c] ?? layoutText(c), "EQ: what was loaded, again");
+	if (channels.some((c) => state.device[c].kind === "bypassed")) {
+		if (refuseUnfinished("EQ"))
+			return;
+		const edited = channels.some((c) => state.device[c].text !== layoutText(c));
+		showPending("EQ");
+		await loadLayouts(channels, edited ? "EQ: what is on screen now, not the layout loaded before" :
+		                                     "EQ: what is on screen, the layout loaded before");
 	} else {
+		showPending("Bypass");
 		const answer = await call(state.token, "POST", "/api/bypass", { channels });
 		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
+			settleUnknown(answer, channels);
 			showError("Bypass", answer);
 		} else {
 			for (const r of answer.body.channels)
 				if (r.written)
-					state.bypassed[r.channel] = true;
+					state.device[r.channel] = { kind: "bypassed", text: state.device[r.channel].text };
 			showResults("Bypass: a flat filter with the same delay", answer.body.channels);
 		}
 	}
@@ -103,26 +148,50 @@ export async function onOff()
 	showPending("Off");
 	const answer = await call(state.token, "POST", "/api/off", { channels });
 	if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
+		settleUnknown(answer, channels);
 		showError("Off", answer);
-		return;
+	} else {
+		for (const r of answer.body.channels)
+			if (r.written)
+				state.device[r.channel] = { kind: "off", text: null };
+		showResults("Off: the filter is switched off, so the latency changes (no filter delay)",
+		            answer.body.channels);
 	}
-	for (const r of answer.body.channels)
-		if (r.written)
-			state.bypassed[r.channel] = false;
-	showResults("Off: the filter is switched off, so the latency changes (no filter delay)",
-	            answer.body.channels);
 	drawAll();
+}
+
+// The channels Save writes: those in the profile that the page could read,
+// and those edited here. An unedited channel goes as firtune read it.
+export function saveChannels()
+{
+	const channels = {};
+	state.layouts.forEach((_, c) => {
+		const text = layoutText(c);
+		const edited = text !== state.saved[c];
+		if (state.source[c] !== null && !state.refused[c] && !edited)
+			channels[String(c)] = state.source[c];
+		else if (edited)
+			channels[String(c)] = text;
+	});
+	return channels;
 }
 
 export async function onSave()
 {
-	const channels = {};
-	state.layouts.forEach((_, c) => (channels[String(c)] = layoutText(c)));
+	if (refuseUnfinished("Save profile"))
+		return;
+	const channels = saveChannels();
 	showPending("Save profile");
 	const answer = await call(state.token, "PUT", "/api/profile", { channels });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
 		return;
+	}
+	for (const [key, text] of Object.entries(channels)) {
+		const c = Number(key);
+		state.saved[c] = layoutText(c);
+		state.source[c] = text;
+		state.refused[c] = false;
 	}
 	const list = $("result");
 	list.replaceChildren();

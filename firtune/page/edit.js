@@ -4,7 +4,7 @@
 import { call, failure, keep } from "./api.js";
 import { submit, settle } from "./queue.js";
 import { record } from "./history.js";
-import { $, state, current, layoutText, snapshot, apply, setStatus } from "./state.js";
+import { $, state, current, layoutText, snapshot, apply, setStatus, mayReplace } from "./state.js";
 import { rescale, drawRequested, drawAchieved, drawSummary, drawTable, drawAll } from "./view.js";
 
 // The current channel's layout changed (t0: when the edit's event came).
@@ -12,6 +12,7 @@ export function edited(t0)
 {
 	$("layout-error").textContent = "";
 	state.refusedRow = -1;
+	state.inputError = null;
 	const edit = { seq: ++state.seq, text: layoutText(current()) };
 	state.waitingEvents.push({ seq: edit.seq, t0 });
 	const now = submit(state.queue, edit);
@@ -61,12 +62,19 @@ async function design(edit)
 }
 
 // An edit of the current layout as a whole, with undo.
+// Returns false when the user keeps another channel's layout instead.
 export function change(layout, t0 = performance.now())
 {
+	if (!mayReplace()) {
+		drawAll();
+		return false;
+	}
+	state.inputError = null;
 	record(state.edits, snapshot());
 	apply(layout);
 	drawAll();
 	edited(t0);
+	return true;
 }
 
 export function restore(saved)
@@ -75,6 +83,7 @@ export function restore(saved)
 		return;
 	state.layouts = JSON.parse(saved);
 	state.active = -1;
+	state.inputError = null;
 	drawAll();
 	edited(performance.now());
 }

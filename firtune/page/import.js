@@ -2,7 +2,8 @@
 // measurement options; its layout becomes the edited channels' layout.
 import { call, failure } from "./api.js";
 import { parseLayout } from "./layout.js";
-import { $, state, targets } from "./state.js";
+import { $, state, targets, reach } from "./state.js";
+import { drawAll } from "./view.js";
 import { change } from "./edit.js";
 
 function numberOption(id)
@@ -11,9 +12,11 @@ function numberOption(id)
 	return v === "" ? undefined : Number(v);
 }
 
+// A refused import leaves no notes of an earlier one.
 export async function importText(text)
 {
 	$("import-error").textContent = "";
+	$("notes").replaceChildren();
 	const options = {};
 	const smooth = numberOption("opt-smooth"), boost = numberOption("opt-max-boost"), cut = numberOption("opt-max-cut");
 	if (smooth !== undefined)
@@ -40,22 +43,23 @@ export async function importText(text)
 		$("import-error").textContent = `Import refused: ${failure(answer)}`;
 		return;
 	}
-	const parsed = parseLayout(answer.body.layout);
+	const parsed = parseLayout(answer.body.layout, reach());
 	if (!parsed.ok) {
 		$("import-error").textContent = `Import gave a layout this page cannot read (line ${parsed.line}): ${parsed.error}`;
 		return;
 	}
-	const notes = $("notes");
-	notes.replaceChildren();
+	const channels = targets();
+	state.active = -1;
+	if (!change({ normalize: parsed.normalize, points: parsed.points }))
+		return;
 	for (const n of answer.body.notes || []) {
 		const li = document.createElement("li");
 		li.textContent = n;
-		notes.appendChild(li);
+		$("notes").appendChild(li);
 	}
-	for (const c of targets())
+	for (const c of channels)
 		state.measurements[c] = answer.body.measurement || null;
-	state.active = -1;
-	change({ normalize: parsed.normalize, points: parsed.points });
+	drawAll();
 }
 
 export async function importFile(file)

@@ -4,7 +4,7 @@ import { call, failure } from "./api.js";
 import { parseLayout } from "./layout.js";
 import { undo, redo } from "./history.js";
 import { makePlot } from "./plot.js";
-import { $, state, current, layoutText, snapshot } from "./state.js";
+import { $, state, current, layoutText, snapshot, reach, unsaved } from "./state.js";
 import { drawAll } from "./view.js";
 import { edited, change, restore } from "./edit.js";
 import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey } from "./pointer.js";
@@ -47,17 +47,27 @@ function wire()
 		}
 	});
 	svg.addEventListener("dragover", (e) => e.preventDefault());
+	// The file field names the file imported last, dropped ones too.
 	svg.addEventListener("drop", (e) => {
 		e.preventDefault();
 		const file = e.dataTransfer.files[0];
-		if (file)
+		if (file) {
+			$("import-file").files = e.dataTransfer.files;
 			importFile(file);
+		}
 	});
 	$("import-file").addEventListener("change", (e) => {
 		const file = e.target.files[0];
 		if (file)
 			importFile(file);
-		e.target.value = "";
+	});
+	// Picking the same file again imports it again.
+	$("import-file").addEventListener("click", (e) => (e.target.value = ""));
+	window.addEventListener("beforeunload", (e) => {
+		if (unsaved()) {
+			e.preventDefault();
+			e.returnValue = "";
+		}
 	});
 	const body = document.querySelector("#points tbody");
 	body.addEventListener("change", onTableChange);
@@ -69,6 +79,7 @@ function wire()
 	});
 	$("channel").addEventListener("change", () => {
 		state.active = -1;
+		state.inputError = null;
 		state.design = null;
 		drawAll();
 		edited(performance.now());
@@ -136,13 +147,16 @@ async function start()
 	}
 	const d = device.body;
 	state.rate = d.rate;
+	state.length = d.length;
 	state.channels = Math.max(1, d.channels | 0);
 	state.canLoad = d.can_load === true;
 	$("device").textContent = deviceLine(d);
 	for (let c = 0; c < state.channels; c++) {
 		state.layouts.push({ normalize: false, points: [] });
-		state.loaded.push(null);
-		state.bypassed.push(false);
+		state.device.push({ kind: "unknown", text: null });
+		state.source.push(null);
+		state.refused.push(false);
+		state.warnings.push([]);
 		state.measurements.push(null);
 	}
 	for (const id of ["load", "bypass", "off"]) {
@@ -156,11 +170,18 @@ async function start()
 	if (profile.status === 200 && profile.body && profile.body.channels) {
 		for (const [key, text] of Object.entries(profile.body.channels)) {
 			const c = Number(key);
-			const parsed = parseLayout(String(text));
-			if (Number.isInteger(c) && c >= 0 && c < state.channels && parsed.ok)
+			if (!Number.isInteger(c) || c < 0 || c >= state.channels)
+				continue;
+			const parsed = parseLayout(String(text), reach());
+			state.source[c] = String(text);
+			if (parsed.ok) {
 				state.layouts[c] = { normalize: parsed.normalize, points: parsed.points };
-			else if (Number.isInteger(c) && c >= 0 && c < state.channels)
-				profileError = `The profile's layout of channel ${c}, line ${parsed.line}: ${parsed.error}; the channel starts flat`;
+				state.warnings[c] = parsed.warnings;
+			} else {
+				// Save leaves such a channel's file alone unless it is edited.
+				state.refused[c] = true;
+				profileError = `The profile's layout of channel ${c}, line ${parsed.line}: ${parsed.error}; the channel starts flat, and Save leaves its file alone unless you edit it`;
+			}
 		}
 		const path = profile.body.path;
 		$("save").disabled = !path;
@@ -171,6 +192,7 @@ async function start()
 		$("save").title = failure(profile);
 		$("save-note").textContent = `Saving is off: ${failure(profile)}.`;
 	}
+	state.saved = state.layouts.map((_, c) => layoutText(c));
 	fillChannels();
 	$("link").checked = state.channels >= 2 && layoutText(0) === layoutText(1);
 	$("link").disabled = state.channels < 2;

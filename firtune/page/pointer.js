@@ -3,15 +3,18 @@
 import { dbToGain, gainToDb, roundTo, moveBreakpoint, addBreakpoint, removeBreakpoint } from "./layout.js";
 import { xToHz, yToDb } from "./scale.js";
 import { record } from "./history.js";
-import { state, current, snapshot, apply } from "./state.js";
+import { state, current, snapshot, apply, mayReplace } from "./state.js";
 import { edited, change } from "./edit.js";
 import { drawRequested, drawTable, drawAll } from "./view.js";
 
+// The pointer's frequency and gain, the gain kept within the dB axis shown:
+// a pointer beyond the plot's edge gives the edge's gain.
 function pointerAt(event)
 {
+	const s = state.plot.scale;
 	const box = state.plot.svg.getBoundingClientRect();
 	const x = event.clientX - box.left, y = event.clientY - box.top;
-	return { hz: xToHz(state.plot.scale, x), db: yToDb(state.plot.scale, y) };
+	return { hz: xToHz(s, x), db: Math.min(Math.max(yToDb(s, y), s.dbBottom), s.dbTop) };
 }
 
 export function roundHz(hz)
@@ -30,6 +33,8 @@ export function onPointerDown(event)
 	if (handle === null || event.button !== 0)
 		return;
 	event.preventDefault();
+	if (!mayReplace())
+		return;
 	handle.focus();
 	try {
 		handle.setPointerCapture(event.pointerId);

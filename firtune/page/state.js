@@ -11,12 +11,24 @@ export const $ = (id) => document.getElementById(id);
 export const state = {
 	token: "",
 	rate: 48000,
+	length: 4096,
 	channels: 1,
 	canLoad: false,
 	layouts: [],      // per channel: { normalize, points }
-	loaded: [],       // per channel: the layout text last loaded from this page, or null
-	bypassed: [],     // per channel: a flat filter was loaded by Bypass
+	// Per channel, what the device holds as far as this page knows:
+	// { kind: "unknown" | "loaded" | "bypassed" | "off", text } with the
+	// layout text written by the last Load or EQ.
+	device: [],
+	// Per channel, the profile's layout text as firtune read it, or null when
+	// the profile has no such channel; refused: the page could not read it.
+	source: [],
+	refused: [],
+	saved: [],        // per channel: the layout text as last read or saved
+	warnings: [],     // per channel: what the layout as read says beyond its breakpoints
 	measurements: [], // per channel: the imported measurement, or null
+	// A table cell ({ row, field }) or the layout text ({ line }) that holds
+	// something the page refused: what is on screen is not the layout.
+	inputError: null,
 	design: null,     // the last design answer shown
 	designFailed: false,
 	refusedRow: -1,   // the breakpoint of the line the designer refused
@@ -55,6 +67,12 @@ export function targets()
 	return [c];
 }
 
+// The filter the layouts are read for.
+export function reach()
+{
+	return { rate: state.rate, length: state.length };
+}
+
 export function layoutText(c)
 {
 	return formatLayout(state.layouts[c]);
@@ -68,8 +86,34 @@ export function snapshot()
 // Replaces the edited layout on every channel the edit applies to.
 export function apply(layout)
 {
-	for (const c of targets())
+	for (const c of targets()) {
 		state.layouts[c] = { normalize: layout.normalize, points: layout.points.slice() };
+		state.warnings[c] = [];
+	}
+}
+
+// The channels an edit would give a layout other than their own.
+export function replaced()
+{
+	const own = layoutText(current());
+	return targets().filter((c) => layoutText(c) !== own);
+}
+
+// Asks before an edit replaces another channel's different layout.
+export function mayReplace()
+{
+	const others = replaced();
+	if (others.length === 0)
+		return true;
+	const which = others.length === 1 ? `channel ${others[0]}` : `channels ${others.join(", ")}`;
+	return window.confirm(`This edit gives ${which} the layout of channel ${current()}, replacing a different one. ` +
+	                      "Undo brings it back. Go on?");
+}
+
+// Edits not saved: the page asks before it is left.
+export function unsaved()
+{
+	return state.layouts.some((_, c) => layoutText(c) !== state.saved[c]);
 }
 
 export function setStatus(text)
@@ -77,9 +121,9 @@ export function setStatus(text)
 	$("status").textContent = text;
 }
 
-// The channels a device action applies to.
+// The channels a device action applies to: those an edit applies to, so
+// linked channels stay equal in the device as on the page.
 export function actionChannels()
 {
-	const v = $("channel").value;
-	return v === "all" ? [...Array(state.channels).keys()] : [Number(v)];
+	return targets();
 }

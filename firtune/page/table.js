@@ -1,7 +1,7 @@
 // Editing through the table of breakpoints and the layout text, and the
 // Add point and Remove point buttons.
-import { parseLayout, gainAt, dbToGain, roundTo, moveBreakpoint, addBreakpoint, removeBreakpoint, setFrequency } from "./layout.js";
-import { $, state, current } from "./state.js";
+import { parseLayout, scanNumber, gainAt, dbToGain, roundTo, moveBreakpoint, addBreakpoint, removeBreakpoint, setFrequency } from "./layout.js";
+import { $, state, current, reach } from "./state.js";
 import { change } from "./edit.js";
 import { roundHz } from "./pointer.js";
 
@@ -13,14 +13,17 @@ export function onTableChange(event)
 		return;
 	const i = Number(row.dataset.index);
 	const layout = state.layouts[current()];
-	const v = Number(input.value.trim());
+	const typed = input.value.trim();
+	const number = scanNumber(typed, 0);
+	const v = number !== null && number.end === typed.length ? number.value : NaN;
 	const field = input.dataset.field;
-	const bad = input.value.trim() === "" || Number.isNaN(v) ||
+	const bad = Number.isNaN(v) ||
 	            (field === "hz" && !(v >= 0 && Number.isFinite(v))) ||
 	            (field === "gain" && !(v >= 0 && Number.isFinite(v))) ||
 	            (field === "db" && !(Number.isFinite(v) || v === -Infinity));
 	if (bad) {
 		input.setAttribute("aria-invalid", "true");
+		state.inputError = { row: i, field };
 		$("layout-error").textContent = `Breakpoint ${i + 1}: ${field === "hz" ? "a frequency of 0 Hz or more" : field === "db" ? "a gain in dB" : "a linear gain of 0 or more"}, please`;
 		return;
 	}
@@ -52,16 +55,20 @@ export function onTableClick(event)
 export function onTextChange()
 {
 	const text = $("layout-text");
-	const parsed = parseLayout(text.value);
+	const parsed = parseLayout(text.value, reach());
 	if (!parsed.ok) {
 		text.setAttribute("aria-invalid", "true");
+		state.inputError = { line: parsed.line };
 		$("layout-error").textContent = `Layout line ${parsed.line}: ${parsed.error}`;
 		return;
 	}
 	text.removeAttribute("aria-invalid");
 	state.active = -1;
 	text.blur();
-	change({ normalize: parsed.normalize, points: parsed.points });
+	if (change({ normalize: parsed.normalize, points: parsed.points })) {
+		state.warnings[current()] = parsed.warnings;
+		$("layout-warning").textContent = parsed.warnings.join("; ");
+	}
 }
 
 export function onAdd()

@@ -5,18 +5,16 @@ import { dbRange } from "./scale.js";
 import { frame, drawCurve, drawOthers, drawHandles } from "./plot.js";
 import { $, state, current, layoutText, actionChannels } from "./state.js";
 
+// The dB axis is the shown channel's own: its breakpoints and achieved
+// curve set it, never another channel's layout or a measurement.
 export function rescale()
 {
 	const values = [];
-	for (const layout of state.layouts)
-		for (const p of layout.points)
-			values.push(gainToDb(p.gain));
+	for (const p of state.layouts[current()].points)
+		values.push(gainToDb(p.gain));
 	if (state.design !== null)
 		for (const v of state.design.achieved_db)
 			values.push(v === null ? -Infinity : v);
-	const m = state.measurements[current()];
-	if (m)
-		values.push(...m.measured_db, ...m.target_db);
 	const range = dbRange(values);
 	// Widen at once, narrow only when the whole range changes, so the axis
 	// does not jump while dragging.
@@ -71,6 +69,9 @@ export function drawAchieved()
 	state.plot.achieved.classList.toggle("stale", state.designFailed);
 	const m = state.measurements[current()];
 	const show = (id, on) => $(id).classList.toggle("hidden", !on);
+	const level = m ? measurementLevel(m) : 0;
+	$("measurement-note").textContent = m ? `measured, target and predicted: shifted by ${level > 0 ? "−" : "+"}${
+	        Math.abs(level).toFixed(1)} dB, so that the measurement's 200 Hz–2 kHz average sits at 0 dB` : "";
 	show("key-measured", !!m);
 	show("key-target", !!m);
 	show("key-predicted", !!m && d !== null);
@@ -79,15 +80,32 @@ export function drawAchieved()
 			drawCurve(state.plot, p, null);
 		return;
 	}
-	drawCurve(state.plot, state.plot.measured, m.frequency_hz.map((f, k) => [f, m.measured_db[k]]));
-	drawCurve(state.plot, state.plot.target, m.frequency_hz.map((f, k) => [f, m.target_db[k]]));
+	const shifted = (v) => (v === null ? null : v - level);
+	drawCurve(state.plot, state.plot.measured, m.frequency_hz.map((f, k) => [f, shifted(m.measured_db[k])]));
+	drawCurve(state.plot, state.plot.target, m.frequency_hz.map((f, k) => [f, shifted(m.target_db[k])]));
 	if (d !== null) {
 		const predicted = m.frequency_hz.map((f, k) => {
 			const a = curveAt(d.frequency_hz, d.achieved_db, f);
-			return [f, a === null || m.measured_db[k] === null ? null : m.measured_db[k] + a];
+			return [f, a === null || m.measured_db[k] === null ? null : shifted(m.measured_db[k] + a)];
 		});
 		drawCurve(state.plot, state.plot.predicted, predicted);
 	}
+}
+
+// A measurement's level: its mean dB from 200 Hz to 2 kHz (all of it when
+// it has nothing there).
+export function measurementLevel(m)
+{
+	let sum = 0, n = 0, all = 0, count = 0;
+	m.frequency_hz.forEach((f, k) => {
+		const v = m.measured_db[k];
+		if (v === null || !Number.isFinite(v))
+			return;
+		all += v, count++;
+		if (f >= 200 && f <= 2000)
+			sum += v, n++;
+	});
+	return n > 0 ? sum / n : count > 0 ? all / count : 0;
 }
 
 export function drawSummary()
@@ -140,19 +158,53 @@ export function drawTable()
 		row.classList.toggle("active", i === state.active);
 		row.classList.toggle("refused", i === state.refusedRow);
 		const values = { hz: `${p.hz}`, db: formatDb(p.gain), gain: `${p.gain}` };
+		const refused = state.inputError !== null && state.inputError.row === i ? state.inputError.field : null;
 		for (const input of row.querySelectorAll("input"))
-			if (input !== document.activeElement) {
+			if (input !== document.activeElement && input.dataset.field !== refused) {
 				input.value = values[input.dataset.field];
 				input.removeAttribute("aria-invalid");
 			}
 		row.querySelector("button").setAttribute("aria-label", `remove breakpoint ${i + 1}`);
 	});
 	const text = $("layout-text");
-	if (text !== document.activeElement) {
+	const refused = state.inputError !== null && state.inputError.line !== undefined;
+	if (text !== document.activeElement && !refused) {
 		text.value = layoutText(current());
 		text.removeAttribute("aria-invalid");
 	}
 	$("normalize").checked = state.layouts[current()].normalize;
+	$("layout-warning").textContent = state.warnings[current()].join("; ");
+}
+
+// What each channel of the device holds, as far as this page knows.
+export function channelState(c)
+{
+	const d = state.device[c];
+	if (d.kind === "loaded")
+		return d.text === layoutText(c) ? "loaded" : "edited since load";
+	return { unknown: "unknown", bypassed: "bypassed", off: "off" }[d.kind];
+}
+
+function drawDevice()
+{
+	const list = $("channel-state");
+	while (list.children.length > state.channels)
+		list.lastChild.remove();
+	while (list.children.length < state.channels)
+		list.appendChild(document.createElement("li"));
+	const acting = new Set(actionChannels());
+	[...list.children].forEach((li, c) => {
+		const what = channelState(c);
+		li.textContent = `channel ${c}: ${what}`;
+		li.dataset.state = what;
+		li.classList.toggle("acting", acting.has(c));
+	});
+	// EQ while any channel the buttons act on is flat, so that no channel
+	// already bypassed reads as one to bypass.
+	const flat = [...acting].filter((c) => state.device[c].kind === "bypassed");
+	$("bypass").textContent = flat.length > 0 ? "EQ" : "Bypass";
+	$("bypass").setAttribute("aria-pressed", flat.length > 0);
+	$("bypass").title = flat.length > 0 ? "load what is on screen again" : "load a flat filter with the same delay";
 }
 
 export function drawAll()
@@ -162,7 +214,5 @@ export function drawAll()
 	drawAchieved();
 	drawSummary();
 	drawTable();
-	const c = actionChannels();
-	$("bypass").textContent = c.every((ch) => state.bypassed[ch]) ? "EQ" : "Bypass";
-	$("bypass").setAttribute("aria-pressed", c.every((ch) => state.bypassed[ch]));
+	drawDevice();
 }
