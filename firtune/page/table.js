@@ -27,6 +27,7 @@ export function onTableChange(event)
 		$("layout-error").textContent = `Breakpoint ${i + 1}: ${field === "hz" ? "a frequency of 0 Hz or more" : field === "db" ? "a gain in dB" : "a linear gain of 0 or more"}, please`;
 		return;
 	}
+	state.inputError = null;
 	let points;
 	if (field === "hz") {
 		const moved = setFrequency(layout.points, i, v);

@@ -77,6 +77,26 @@ Promise.all(['/scale.js', '/layout.js', '/queue.js', '/history.js'].map(m => imp
 """
 
 
+VECTOR_SCRIPT = """
+const [vectors, done] = arguments;
+import('/layout.js').then(m => done(vectors.map(v => {
+  const p = m.parseLayout(v.text, {rate: v.rate || 48000, length: v.length || 4096});
+  return p.ok ? {ok: true, normalize: p.normalize, gains: v.gains.map(([f]) => m.gainAt(p.points, f))} : p;
+})));
+"""
+
+# Records what the page sends; answers /api/load with `refuse` when set.
+FETCH_SPY = """
+window.sent = []; window.refuse = null;
+const real = window.fetch;
+window.fetch = (url, init) => {
+  window.sent.push([url, init && init.body ? JSON.parse(init.body) : null]);
+  if (window.refuse !== null && url === '/api/load')
+    return Promise.resolve(new Response(JSON.stringify({error: window.refuse}), {status: 422}));
+  return real(url, init);
+};
+"""
+
 BURST = """
 const h = document.querySelectorAll('.breakpoint')[3], r = h.getBoundingClientRect();
 const at = {bubbles: true, pointerId: 7, button: 0, clientX: r.x + r.width / 2, clientY: r.y + r.height / 2};
@@ -118,6 +138,17 @@ class Units(unittest.TestCase):
                 for (expr, want), g in zip(UNITS, got):
                     with self.subTest(expr=expr):
                         self.assertTrue("value" in g and close(g["value"], want), "%s gave %s" % (expr, g))
+                # The layout texts the designer's tests read too.
+                vectors = json.loads(read(os.path.join(browser.TOP, "tests", "layout-vectors.json")))
+                got = driver.execute_async_script(VECTOR_SCRIPT, vectors)
+                for v, g in zip(vectors, got):
+                    with self.subTest(vector=v["why"]):
+                        self.assertEqual(g["ok"], v["ok"], g)
+                        if v["ok"]:
+                            self.assertEqual(g["normalize"], v.get("normalize", False))
+                            self.assertTrue(close(g["gains"], [gain for _, gain in v["gains"]]), g)
+                        else:
+                            self.assertEqual(g["line"], v["line"], g)
                 self.assertEqual(browser.errors(driver), [])
             finally:
                 driver.quit()
@@ -172,6 +203,13 @@ class Scenarios(unittest.TestCase):
 
     def writes(self, since):
         return browser.journal_writes(self.app.journal, since)
+
+    def states(self, driver=None):
+        return [e.get_attribute("data-state") for e in (driver or self.driver).find_elements(By.CSS_SELECTOR, "#channel-state li")]
+
+    def unsaved(self, driver):
+        return driver.execute_script("const e = new Event('beforeunload', {cancelable: true});"
+                                     " window.dispatchEvent(e); return e.defaultPrevented")
 
     def test_1_open(self):
         d = self.driver
@@ -272,6 +310,49 @@ class Scenarios(unittest.TestCase):
         lines = self.act("off", 2)
         self.assertIn("latency", lines[0])
         self.assertEqual(self.writes(mark), [("off", 0, ()), ("off", 1, ())])
+        self.assertEqual(self.states(), ["off", "off"])
+        # Linked from channel 0: the buttons act on channel 1 too, each with
+        # its own layout; an edit that would replace channel 1's different
+        # layout asks first, and Undo brings it back.
+        d = self.driver
+        Select(d.find_element(By.ID, "channel")).select_by_value("0")
+        d.find_element(By.ID, "link").click()
+        self.act("load", 2)
+        self.assertEqual(self.states(), ["loaded", "loaded"])
+        for accept, states in ((False, ["loaded", "loaded"]), (True, ["edited since load", "edited since load"])):
+            with self.subTest(confirm=accept):
+                self.js("window.confirm = () => arguments[0]", accept)
+                d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+                self.idle()
+                self.assertEqual(self.states(), states)
+        edited = d.find_element(By.ID, "layout-text").get_attribute("value")
+        for button, title, want in (("bypass", "Bypass", ["bypassed", "bypassed"]),
+                                    ("bypass", "not the layout loaded before", ["loaded", "loaded"])):
+            with self.subTest(button=title):
+                mark = browser.journal_length(self.app.journal)
+                self.assertIn(title, self.act(button, 2)[0])
+                self.assertEqual(self.states(), want)
+                self.assertEqual(d.find_element(By.ID, "bypass").text, "EQ" if want[0] == "bypassed" else "Bypass")
+        self.assertEqual({c: t for r, c, t in self.writes(mark)}, {0: self.firload(edited), 1: self.firload(edited)})
+        d.find_element(By.ID, "undo").click()
+        d.find_element(By.ID, "link").click()
+        self.idle()
+        # Load refuses while a cell holds what the page refused, naming the row.
+        cell = d.find_elements(By.CSS_SELECTOR, "#points tbody tr")[1].find_element(By.CSS_SELECTOR, "[data-field=gain]")
+        value = cell.get_attribute("value")
+        cell.clear()
+        cell.send_keys("1,6", Keys.TAB)
+        mark = browser.journal_length(self.app.journal)
+        d.find_element(By.ID, "load").click()
+        self.assertIn("breakpoint 2", d.find_element(By.ID, "action-error").text)
+        self.assertEqual(self.writes(mark), [])
+        cell = d.find_elements(By.CSS_SELECTOR, "#points tbody tr")[1].find_element(By.CSS_SELECTOR, "[data-field=gain]")
+        cell.clear()
+        cell.send_keys(value, Keys.TAB)
+        self.idle()
+        Select(d.find_element(By.ID, "channel")).select_by_value("1")
+        self.assertEqual(d.find_element(By.ID, "layout-text").get_attribute("value").split(),
+                         self.LAYOUTS[1].split())
 
     def test_4_save_apply(self):
         self.driver.find_element(By.ID, "save").click()
@@ -306,9 +387,28 @@ class Scenarios(unittest.TestCase):
                 browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
                 self.idle()
                 self.assertEqual(d.find_element(By.ID, "notes").text.splitlines(), want["notes"])
+                self.assertTrue(d.find_element(By.ID, "import-file").get_attribute("value").endswith(name))
                 for curve in ("measured", "target", "predicted"):
                     drawn = d.find_element(By.CSS_SELECTOR, "path." + curve).get_attribute("d") not in ("", None)
                     self.assertEqual(drawn, want["measurement"] is not None, curve)
+                # The layout keeps its own dB axis; a measurement is shifted
+                # onto it, and a drag stays within the axis shown.
+                self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".breakpoint.beyond"), [])
+                self.assertEqual("shifted by" in d.find_element(By.ID, "measurement-note").text,
+                                 want["measurement"] is not None)
+                axis = [float(e.text) for e in d.find_elements(By.CSS_SELECTOR, ".ylabel") if e.text != "dB"]
+                handle = d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0]
+                ActionChains(d, duration=0).click_and_hold(handle).move_by_offset(0, 400).release().perform()
+                self.idle()
+                db = float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].get_attribute("data-db"))
+                self.assertTrue(min(axis) - 0.01 <= db <= max(axis) + 0.01, (db, axis))
+        # A refused import leaves no notes of the one before.
+        junk = os.path.join(self.folder, "junk.txt")
+        with open(junk, "w") as f:
+            f.write("no measurement here\n")
+        d.find_element(By.ID, "import-file").send_keys(junk)
+        browser.wait(d, lambda d: "line 1" in d.find_element(By.ID, "import-error").text)
+        self.assertEqual(d.find_element(By.ID, "notes").text, "")
 
     def test_6_server_gone(self):
         d = self.driver
@@ -318,6 +418,61 @@ class Scenarios(unittest.TestCase):
         browser.wait(d, lambda d: "does not answer" in d.find_element(By.ID, "status").text)
         # The refused connection is the browser's to log, and nothing else.
         self.assertTrue(all("ERR_CONNECTION_REFUSED" in e for e in browser.errors(d)))
+
+    def test_7_what_channels_hold(self):
+        """A channel that refuses writes, a profile layout the page cannot
+        read, one with text never read, and what Save then sends."""
+        folder = os.path.join(self.folder, "held")
+        os.mkdir(folder)
+        files = {"tail.eq": "100 2\n30000 3\nnotes after the pairs\n", "bad.eq": "60 2\n50 1\n"}
+        for name, text in files.items():
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        profile = os.path.join(folder, "held.profile")
+        with open(profile, "w") as f:
+            f.write("device /dev/pcmx.ctl\nchannel 0 tail.eq\nchannel 1 bad.eq\n")
+        os.environ["FIRLOAD_SIM_FAIL"] = "write@1"
+        try:
+            app = browser.Firtune(["-d", "/dev/pcmx.ctl", profile], folder=folder)
+        finally:
+            del os.environ["FIRLOAD_SIM_FAIL"]
+        d = browser.chromium()
+        try:
+            d.get(app.url())
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"))
+            d.execute_script(FETCH_SPY)
+            self.assertIn("channel 1, line 2", d.find_element(By.ID, "layout-error").text)
+            self.assertIn("line 3 on is never read", d.find_element(By.ID, "layout-warning").text)
+            self.assertFalse(self.unsaved(d))
+            Select(d.find_element(By.ID, "channel")).select_by_value("all")
+            # Bypass reaches channel 0 only: the button offers EQ, and a
+            # refused EQ shows the server's reason and changes nothing.
+            d.find_element(By.ID, "bypass").click()
+            browser.wait(d, lambda d: self.states(d) == ["bypassed", "unknown"])
+            self.assertEqual(d.find_element(By.ID, "bypass").text, "EQ")
+            d.execute_script("window.refuse = arguments[0]", "peak gain +55.2 dB exceeds the limit of +12 dB")
+            d.find_element(By.ID, "bypass").click()
+            browser.wait(d, lambda d: "+55.2 dB" in d.find_element(By.ID, "action-error").text)
+            self.assertEqual(self.states(d), ["bypassed", "unknown"])
+            # Save: channel 0 as firtune read it, never the unread channel 1.
+            for edit, want in ((False, files["tail.eq"]), (True, "100 2.11349\n30000 3\n")):
+                with self.subTest(edited=edit):
+                    if edit:
+                        Select(d.find_element(By.ID, "channel")).select_by_value("0")
+                        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+                        self.assertTrue(self.unsaved(d))
+                    d.execute_script("window.sent = []")
+                    d.find_element(By.ID, "save").click()
+                    browser.wait(d, lambda d: "Saved" in d.find_element(By.ID, "result").text)
+                    sent = [body for url, body in d.execute_script("return window.sent") if url == "/api/profile"]
+                    self.assertEqual(sent, [{"channels": {"0": want}}])
+                    self.assertEqual(read(os.path.join(folder, "tail.eq")), want)
+                    self.assertEqual(read(os.path.join(folder, "bad.eq")), files["bad.eq"])
+                    self.assertFalse(self.unsaved(d))
+            self.assertEqual(browser.errors(d), [])
+        finally:
+            d.quit()
+            app.stop()
 
 
 if __name__ == "__main__":
