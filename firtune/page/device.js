@@ -61,7 +61,8 @@ function unfinished()
 {
 	const e = state.inputError;
 	if (e === null)
-		return "";
+		return state.designFailed && state.refusedRow >= 0 ?
+		               `the designer refuses breakpoint ${state.refusedRow + 1} of the table` : "";
 	return e.line !== undefined ? `the layout text has an error on line ${e.line}` :
 	                              `breakpoint ${e.row + 1} of the table has an error (its ${e.field === "hz" ? "Hz" : e.field})`;
 }

@@ -195,7 +195,7 @@ function drawDevice()
 	const acting = new Set(actionChannels());
 	[...list.children].forEach((li, c) => {
 		const what = channelState(c);
-		li.textContent = `channel ${c}: ${what}`;
+		li.textContent = `channel ${c}: ${what === "unknown" ? "unknown (not written from this page)" : what}`;
 		li.dataset.state = what;
 		li.classList.toggle("acting", acting.has(c));
 	});
