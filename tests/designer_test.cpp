@@ -523,18 +523,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- the layout rule the page shares -----------------------------------
 
-// tests/layout-vectors.json holds texts with the rate and length they are
-// read for, whether they read, the line that fails, and gains at chosen
-// frequencies; the page's reader runs on the same file.
+// Texts, the filter they are read for, and whether they read: the line that
+// fails, or gains at chosen frequencies. The page's tests read the file too.
 TEST(LayoutVectors, ReadAsThePageReadsThem)
 {
 	json vectors = json::parse(read_file(FIRLOAD_LAYOUT_VECTORS), nullptr, false);
 	ASSERT_TRUE(vectors.is_array() && !vectors.empty());
 	for (const json &v : vectors) {
-		ASSERT_TRUE(v.is_object() && v["text"].is_string() && v["ok"].is_boolean());
-		const std::string text = v["text"].get<std::string>();
+		ASSERT_TRUE(v.is_object() && v.contains("text") && v.contains("ok"));
+		const std::string text = v.value("text", "");
 		SCOPED_TRACE(v.value("why", text));
-		const double rate = v.value("rate", 48000.0);
 		const auto length = v.value("length", int32_t{4096});
 		std::vector<double> spectrum(static_cast<size_t>(length));
 		std::vector<eq_segment> segments;
@@ -542,15 +540,15 @@ TEST(LayoutVectors, ReadAsThePageReadsThem)
 		int line = 0;
 		eq_output out{};
 		out.error_line = &line;
-		int ok = eq_build_spectrum(text.c_str(), rate, length, spectrum.data(), &normalize,
-		                           out, &segments);
-		ASSERT_EQ(ok == 1, v["ok"].get<bool>());
+		int ok = eq_build_spectrum(text.c_str(), v.value("rate", 48000.0), length,
+		                           spectrum.data(), &normalize, out, &segments);
+		ASSERT_EQ(ok == 1, v.value("ok", false));
 		if (ok == 0) {
-			EXPECT_EQ(line, v["line"].get<int>());
+			EXPECT_EQ(line, v.value("line", 0));
 			continue;
 		}
 		EXPECT_EQ(normalize == 1, v.value("normalize", false));
-		for (const json &g : v["gains"])
+		for (const json &g : v.value("gains", json::array()))
 			EXPECT_NEAR(eq_segments_gain(segments, g[0].get<double>()),
 			            g[1].get<double>(), 1e-9)
 			        << "at " << g[0] << " Hz";

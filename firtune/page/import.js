@@ -65,6 +65,7 @@ export async function importText(text)
 export async function importFile(file)
 {
 	if (file.size > 16 * 1024 * 1024) {
+		$("notes").replaceChildren();
 		$("import-error").textContent = `${file.name}: larger than 16 MiB`;
 		return;
 	}
