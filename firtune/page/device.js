@@ -182,11 +182,19 @@ export async function onSave()
 	if (refuseUnfinished("Save profile"))
 		return;
 	const channels = saveChannels();
+	// The profile's device lines stay unless the user says otherwise.
+	const replace = state.differences.length > 0 &&
+	        window.confirm(`${state.differences.join(";\n")}.\n\nWrite the running device's settings into the profile? ` +
+	                       "Cancel saves the layouts and keeps the profile's settings.");
 	showPending("Save profile");
-	const answer = await call(state.token, "PUT", "/api/profile", { channels });
+	const answer = await call(state.token, "PUT", "/api/profile", { channels, replace_settings: replace });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
 		return;
+	}
+	if (replace) {
+		state.differences = [];
+		$("save-note").textContent = `Profile: ${answer.body.saved}`;
 	}
 	for (const [key, text] of Object.entries(channels)) {
 		const c = Number(key);

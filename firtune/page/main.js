@@ -184,9 +184,12 @@ async function start()
 			}
 		}
 		const path = profile.body.path;
+		if (Array.isArray(profile.body.differences))
+			state.differences = profile.body.differences.map(String);
 		$("save").disabled = !path;
 		$("save").title = path ? "" : "firtune was started without a profile file";
-		$("save-note").textContent = path ? `Profile: ${path}` : "Saving is off: firtune was started without a profile file.";
+		$("save-note").textContent = !path ? "Saving is off: firtune was started without a profile file." :
+		        `Profile: ${path}${state.differences.map((d) => `; ${d}`).join("")}`;
 	} else {
 		$("save").disabled = true;
 		$("save").title = failure(profile);

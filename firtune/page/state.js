@@ -24,6 +24,7 @@ export const state = {
 	source: [],
 	refused: [],
 	saved: [],        // per channel: the layout text as last read or saved
+	differences: [],  // the profile's device lines the running device does not match
 	warnings: [],     // per channel: what the layout as read says beyond its breakpoints
 	measurements: [], // per channel: the imported measurement, or null
 	// A table cell ({ row, field }) or the layout text ({ line }) that holds

@@ -85,13 +85,6 @@ import('/layout.js').then(m => done(vectors.map(v => {
 })));
 """
 
-# /api/load answers 422 with this reason, as firtune's gain limit does.
-REFUSE_LOADS = """
-const real = window.fetch;
-window.fetch = (url, init) => url !== '/api/load' ? real(url, init) :
-  Promise.resolve(new Response(JSON.stringify({error: arguments[0]}), {status: 422}));
-"""
-
 BURST = """
 const h = document.querySelectorAll('.breakpoint')[3], r = h.getBoundingClientRect();
 const at = {bubbles: true, pointerId: 7, button: 0, clientX: r.x + r.width / 2, clientY: r.y + r.height / 2};
@@ -389,7 +382,7 @@ class Scenarios(unittest.TestCase):
         folder = os.path.join(self.folder, "held")
         os.mkdir(folder)
         files = {"tail.eq": "100 2\n30000 3\nnotes after the pairs\n", "bad.eq": "60 2\n50 1\n",
-                 "held.profile": "device /dev/pcmx.ctl\nchannel 0 tail.eq\nchannel 1 bad.eq\n"}
+                 "held.profile": "device /dev/pcmx.ctl\npart 1\nchannel 0 tail.eq\nchannel 1 bad.eq\n"}
         for name, text in files.items():
             with open(os.path.join(folder, name), "w") as f:
                 f.write(text)
@@ -406,18 +399,22 @@ class Scenarios(unittest.TestCase):
             self.assertIn("channel 1, line 2", d.find_element(By.ID, "layout-error").text)
             self.assertIn("line 3 on is never read", d.find_element(By.ID, "layout-warning").text)
             self.assertFalse(self.unsaved(d))
+            self.assertIn("part 1", d.find_element(By.ID, "save-note").text)
+            d.execute_script("window.asked = ''; window.confirm = (m) => ((window.asked += m), false)")
             Select(d.find_element(By.ID, "channel")).select_by_value("all")
-            # Bypass reaches channel 0 only: the button offers EQ, and a
-            # refused EQ shows the server's reason and changes nothing.
+            # Bypass reaches channel 0 only: the button offers EQ, and an EQ
+            # the gain limit refuses shows the reason and changes nothing.
             d.find_element(By.ID, "bypass").click()
             browser.wait(d, lambda d: self.states(d) == ["bypassed", "unknown"])
             self.assertEqual(d.find_element(By.ID, "bypass").text, "EQ")
-            d.execute_script(REFUSE_LOADS, "peak gain +55.2 dB exceeds the limit of +12 dB")
-            d.find_element(By.ID, "bypass").click()
-            browser.wait(d, lambda d: "+55.2 dB" in d.find_element(By.ID, "action-error").text)
-            self.assertEqual(self.states(d), ["bypassed", "unknown"])
-            # Load refuses while a cell holds what the page refused.
             Select(d.find_element(By.ID, "channel")).select_by_value("0")
+            d.execute_script("const a = document.getElementById('layout-text'); a.value = '100 1000\\n';"
+                             " a.dispatchEvent(new Event('change'))")  # +60 dB
+            d.find_element(By.ID, "bypass").click()
+            browser.wait(d, lambda d: "exceeds the limit of +12 dB" in d.find_element(By.ID, "action-error").text)
+            self.assertEqual(self.states(d), ["bypassed", "unknown"])
+            d.find_element(By.ID, "undo").click()
+            # Load refuses while a cell holds what the page refused.
             for typed in (",5", Keys.BACKSPACE * 2):  # refused, then as it was
                 cell = d.find_elements(By.CSS_SELECTOR, "#points tbody tr")[1].find_element(By.CSS_SELECTOR, "[data-field=gain]")
                 cell.send_keys(typed, Keys.TAB)
@@ -432,8 +429,10 @@ class Scenarios(unittest.TestCase):
                 d.find_element(By.ID, "save").click()
                 browser.wait(d, lambda d: "Saved" in d.find_element(By.ID, "result").text)
                 self.assertEqual([read(os.path.join(folder, f)) for f in ("tail.eq", "bad.eq")], [want, files["bad.eq"]])
+                self.assertIn("part 1\n", read(profile))  # asked, and kept on Cancel
+                self.assertIn("part 1", d.execute_script("return window.asked"))
                 self.assertFalse(self.unsaved(d))
-            self.assertEqual(browser.errors(d), [])
+            self.assertEqual([e for e in browser.errors(d) if "/api/load" not in e or "422" not in e], [])
         finally:
             d.quit()
             app.stop()
