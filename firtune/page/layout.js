@@ -18,34 +18,45 @@ function skipSpace(text, pos)
 	return pos;
 }
 
+// The shapes of a number, matched where the scan stands.
+const special = /[+-]?(?:inf(?:inity)?(?!i)|nan)/iy;
+const hexadecimal = /[+-]?0[xX]([0-9a-fA-F]*)(?:\.([0-9a-fA-F]*))?([pP][+-]?[0-9]+)?([pP]?)/y;
+const decimal = /[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?([eE]?)/y;
+
+function matchAt(re, text, at)
+{
+	re.lastIndex = at;
+	return re.exec(text);
+}
+
 // One number as scanf's %lf reads it, white space first: { value, end } or
 // null. A number must be whole: "1e", "0x" or "0x1p" without their digits
 // are no number here (C libraries differ on them).
 export function scanNumber(text, pos)
 {
 	const at = skipSpace(text, pos);
-	const head = text.slice(at, at + 400);
-	const special = /^[+-]?(?:inf(?:inity)?(?!i)|nan)/i.exec(head);
-	if (special !== null) {
-		const word = special[0].replace(/^[+-]/, "").toLowerCase();
-		return { value: word === "nan" ? NaN : (special[0][0] === "-" ? -Infinity : Infinity), end: at + special[0].length };
+	const word = matchAt(special, text, at);
+	if (word !== null) {
+		const nan = /nan/i.test(word[0]);
+		return { value: nan ? NaN : word[0][0] === "-" ? -Infinity : Infinity, end: at + word[0].length };
 	}
-	const sign = head[0] === "-" ? -1 : 1;
-	const hex = /^[+-]?0[xX]([0-9a-fA-F]*)(?:\.([0-9a-fA-F]*))?([pP][+-]?[0-9]+)?/.exec(head);
+	const sign = text[at] === "-" ? -1 : 1;
+	const hex = matchAt(hexadecimal, text, at);
 	if (hex !== null) {
 		const whole = hex[1], frac = hex[2] || "";
-		if ((whole === "" && frac === "") || (hex[3] === undefined && /^[pP]/.test(head.slice(hex[0].length))))
+		if ((whole === "" && frac === "") || (hex[3] === undefined && hex[4] !== ""))
 			return null;
 		let mantissa = 0;
 		for (const d of whole + frac)
 			mantissa = mantissa * 16 + parseInt(d, 16);
 		const exponent = hex[3] === undefined ? 0 : Number(hex[3].slice(1));
-		return { value: sign * mantissa * Math.pow(2, exponent - 4 * frac.length), end: at + hex[0].length };
+		return { value: sign * mantissa * Math.pow(2, exponent - 4 * frac.length), end: at + hex[0].length - hex[4].length };
 	}
-	const dec = /^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?/.exec(head);
-	if (dec === null || (dec[1] === undefined && /^[eE]/.test(head.slice(dec[0].length))))
+	const dec = matchAt(decimal, text, at);
+	if (dec === null || (dec[1] === undefined && dec[2] !== ""))
 		return null;
-	return { value: Number(dec[0]), end: at + dec[0].length };
+	const number = dec[0].slice(0, dec[0].length - dec[2].length);
+	return { value: Number(number), end: at + number.length };
 }
 
 // One "<Hz> <gain>" pair at pos, and the white space after it: { hz, gain,
@@ -93,18 +104,20 @@ export function parseLayout(text, reach = null)
 	let last = 0;
 	while (last <= top && pos < text.length) {
 		const p = scanPair(text, pos);
-		const line = lineAt(text, pos);
 		if (p === null) {
 			const hz = scanNumber(text, pos);
 			const alone = hz !== null && skipSpace(text, hz.end) >= text.length;
 			const blank = skipSpace(text, pos) >= text.length;
-			return { ok: false, line, error: blank ? "blank lines but no breakpoint (an empty layout is no text at all)" :
-			                                 alone ? "a frequency without a gain" : "not a number" };
+			return { ok: false, line: lineAt(text, pos),
+			         error: blank ? "blank lines but no breakpoint (an empty layout is no text at all)" :
+			                alone ? "a frequency without a gain" : "not a number" };
 		}
-		if (p.hz < last || (Number.isNaN(p.hz) && points.length > 0))
-			return { ok: false, line, error: points.length === 0 ? "a negative frequency" : "frequencies must not decrease" };
-		if (!Number.isFinite(p.gain) || Number.isNaN(p.hz))
-			return { ok: false, line, error: "not a finite number" };
+		// The designer takes these, but no filter comes of them.
+		if (Number.isNaN(p.hz) || !Number.isFinite(p.gain))
+			return { ok: false, line: lineAt(text, pos), error: "not a finite number" };
+		if (p.hz < last)
+			return { ok: false, line: lineAt(text, pos),
+			         error: points.length === 0 ? "a negative frequency" : "frequencies must not decrease" };
 		points.push({ hz: p.hz, gain: p.gain });
 		last = p.hz;
 		pos = p.end;
@@ -130,6 +143,7 @@ export function parseLayout(text, reach = null)
 		result.warnings.push(`line ${result.unread} on is never read: no bin of the filter needs what follows`);
 	return result;
 }
+
 function countNewlines(text, from, to)
 {
 	let n = 0;
