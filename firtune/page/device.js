@@ -128,37 +128,34 @@ export async function onBypass()
 		await loadLayouts(channels, edited ? "EQ: what is on screen now, not the layout loaded before" :
 		                                     "EQ: what is on screen, the layout loaded before");
 	} else {
-		showPending("Bypass");
-		const answer = await call(state.token, "POST", "/api/bypass", { channels });
-		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
-			settleUnknown(answer, channels);
-			showError("Bypass", answer);
-		} else {
-			for (const r of answer.body.channels)
-				if (r.written)
-					state.device[r.channel] = { kind: "bypassed", text: state.device[r.channel].text };
-			showResults("Bypass: a flat filter with the same delay", answer.body.channels);
-		}
+		await writeFlatOrOff("/api/bypass", "Bypass", "Bypass: a flat filter with the same delay", channels,
+		                     (c) => ({ kind: "bypassed", text: state.device[c].text }));
 	}
 	drawAll();
 }
 
 export async function onOff()
 {
-	const channels = actionChannels();
-	showPending("Off");
-	const answer = await call(state.token, "POST", "/api/off", { channels });
+	await writeFlatOrOff("/api/off", "Off", "Off: the filter is switched off, so the latency changes (no filter delay)",
+	                     actionChannels(), () => ({ kind: "off", text: null }));
+	drawAll();
+}
+
+// Bypass or Off on the channels: each channel that took the write then
+// holds what held(channel) says.
+async function writeFlatOrOff(path, name, title, channels, held)
+{
+	showPending(name);
+	const answer = await call(state.token, "POST", path, { channels });
 	if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 		settleUnknown(answer, channels);
-		showError("Off", answer);
-	} else {
-		for (const r of answer.body.channels)
-			if (r.written)
-				state.device[r.channel] = { kind: "off", text: null };
-		showResults("Off: the filter is switched off, so the latency changes (no filter delay)",
-		            answer.body.channels);
+		showError(name, answer);
+		return;
 	}
-	drawAll();
+	for (const r of answer.body.channels)
+		if (r.written)
+			state.device[r.channel] = held(r.channel);
+	showResults(title, answer.body.channels);
 }
 
 // The channels Save writes: those in the profile that the page could read,
