@@ -138,7 +138,7 @@ export function parseLayout(text, reach = null)
 	result.warnings = [];
 	const beyond = points.filter((p) => p.hz > reach.rate / 2).length;
 	if (beyond > 0)
-		result.warnings.push(`${beyond} breakpoint${beyond === 1 ? " lies" : "s lie"} above half the rate (${reach.rate / 2} Hz): the filter only follows the way there`);
+		result.warnings.push(`${beyond} breakpoint${beyond === 1 ? " lies" : "s lie"} above half the rate (${reach.rate / 2} Hz): the filter follows the line toward it only up to ${reach.rate / 2} Hz`);
 	if (result.unread > 0)
 		result.warnings.push(`line ${result.unread} on is never read: no bin of the filter needs what follows`);
 	return result;
