@@ -99,9 +99,9 @@ export function drawOthers(plot, curves)
 }
 
 // One focusable circle a breakpoint, holding its values for scripts. A
-// breakpoint beyond the axes (a gain of 0, more than the dB axis spans, a
-// frequency above half the rate) sits on the edge it is beyond, marked as
-// such.
+// breakpoint beyond the axes sits on the edge it is beyond; it is marked as
+// such when the axis cannot show it (a gain of 0, more than the dB axis
+// spans, above half the rate); below 10 Hz the gain is flat anyway.
 export function drawHandles(plot, points, active)
 {
 	const s = plot.scale;
@@ -122,6 +122,6 @@ export function drawHandles(plot, points, active)
 		c.setAttribute("aria-label", `breakpoint ${i + 1}: ${p.hz} Hz, ${
 		        Number.isFinite(db) ? db.toFixed(1) : "minus infinity"} dB`);
 		c.classList.toggle("active", i === active);
-		c.classList.toggle("beyond", !(db >= s.dbBottom && db <= s.dbTop && p.hz >= s.fmin && p.hz <= s.fmax));
+		c.classList.toggle("beyond", !(db >= s.dbBottom && db <= s.dbTop && p.hz <= s.fmax));
 	});
 }
