@@ -632,8 +632,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "chmod 755 . && mkdir ro && echo keep > ro/out.eq && "
                             "chmod 666 ro/out.eq && ln ro/out.eq link.eq && chmod 555 ro",
                             "$U $F -L ro/out.eq $E", 0,
-                            "firdesign: ro/out.eq: its folder is not writable: the file is "
-                            "written in place",
+                            "firdesign: ro/out.eq: its folder is not writable: the file will "
+                            "be written in place",
                             [](const scratch &s) { return holds_layout(s.at("link.eq")); }},
                 // Held at the FIFO, every file written: the temporary file
                 // already has the mode it keeps.
