@@ -359,6 +359,7 @@ int plot_start(plot_job &job, const staged_file &file, const char *device, const
 	job.pipe = ends[1];
 	job.device = device;
 	job.program = page.program;
+	job.extra = page.extra;
 	job.panels = page.extra + 1;
 	return 0;
 }
@@ -367,7 +368,7 @@ int plot_send(plot_job &job, int index, const plot_panel &panel)
 {
 	if (job.pipe < 0)
 		return EPIPE;
-	if (index < 0 || index >= 3 || panel.curves.size() > plot_most_curves)
+	if (index < 0 || index > job.extra || panel.curves.size() > plot_most_curves)
 		return EINVAL;
 	std::vector<char> bytes;
 	// Zeroed first, padding and all: every byte sent is defined.

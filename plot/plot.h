@@ -132,6 +132,7 @@ struct plot_job {
 	int pipe = -1; // panels go down it
 	const char *device = nullptr;
 	const char *program = "plot";
+	int extra = 0;  // the page's extra panels
 	int panels = 0; // still to be sent
 	std::function<void()> forget;
 	plot_job() = default;
