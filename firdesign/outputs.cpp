@@ -191,7 +191,8 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 			return fail(EX_CANTCREAT, "cannot create %s: %s\n", shown(outs.paths[i]),
 			            std::strerror(e));
 		if (outs.files[i].kind == output_kind::in_place && !outs.quiet)
-			fail(0, "%s: its folder is not writable: the file is written in place\n",
+			fail(0,
+			     "%s: its folder is not writable: the file will be written in place\n",
 			     outs.paths[i]);
 	}
 	if (const char *path = outs.paths[slot_plot]) {

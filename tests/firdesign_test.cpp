@@ -632,8 +632,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "chmod 755 . && mkdir ro && echo keep > ro/out.eq && "
                             "chmod 666 ro/out.eq && ln ro/out.eq link.eq && chmod 555 ro",
                             "$U $F -L ro/out.eq $E", 0,
-                            "firdesign: ro/out.eq: its folder is not writable: the file is "
-                            "written in place",
+                            "firdesign: ro/out.eq: its folder is not writable: the file will "
+                            "be written in place",
                             [](const scratch &s) { return holds_layout(s.at("link.eq")); }},
                 // Held at the FIFO, every file written: the temporary file
                 // already has the mode it keeps.
@@ -734,3 +734,24 @@ TEST_P(PlotJob, ForgottenBeforeReaped)
 }
 
 INSTANTIATE_TEST_SUITE_P(EndedOrAbandoned, PlotJob, testing::Bool());
+
+// The names of temporary files, which a later run may look for: the stem
+// cut to fit the folder's longest name, never inside a character.
+TEST(TemporaryNames, WhatCountsAsOne)
+{
+	std::string long_name(250, 'a'), cut_char = std::string(244, 'a') + "\xc3\xa9.eq";
+	const struct {
+		std::string candidate, name;
+		bool is;
+	} cases[] = {
+	        {".left.eq.Ab3dE6gH", "left.eq", true},
+	        {".left.eq.Ab3dE6g", "left.eq", false},
+	        {".left.eq.Ab3dE6g-", "left.eq", false},
+	        {"left.eq.Ab3dE6gHi", "left.eq", false},
+	        {".right.eq.Ab3dE6gH", "left.eq", false},
+	        {"." + std::string(245, 'a') + ".Ab3dE6gH", long_name, true},
+	        {"." + std::string(244, 'a') + ".Ab3dE6gH", cut_char, true},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(is_temporary_of(c.candidate, c.name), c.is) << c.candidate;
+}
