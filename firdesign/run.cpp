@@ -156,6 +156,7 @@ int run_design(const design_settings &s)
 	if (eq_init(state, rate, length) == 0)
 		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
 	eq_guard guard{state};
+	state.phase = s.phase;
 	// A measurement's deviation counts within its correction range.
 	band counted = format == input_format::rew ? band{s.correction.low, s.correction.high}
 	                                           : audio_band(state.rate);
