@@ -102,10 +102,18 @@ int write_taps(staged_file &file, std::string_view ext, std::span<const double> 
 
 int write_response(staged_file &file, const response &r)
 {
-	std::fputs("frequency_hz,requested_db,achieved_db\n", file.stream);
-	for (size_t i = 0; i < r.freq.size(); i++)
-		std::fprintf(file.stream, "%.10g,%.10g,%.10g\n", r.freq[i], to_db(r.requested[i]),
+	// Minimum phase adds the group delay, which differs by frequency.
+	bool delay = !r.delay_ms.empty();
+	std::fputs(delay ? "frequency_hz,requested_db,achieved_db,group_delay_ms\n"
+	                 : "frequency_hz,requested_db,achieved_db\n",
+	           file.stream);
+	for (size_t i = 0; i < r.freq.size(); i++) {
+		std::fprintf(file.stream, "%.10g,%.10g,%.10g", r.freq[i], to_db(r.requested[i]),
 		             to_db(r.achieved[i]));
+		if (delay)
+			std::fprintf(file.stream, ",%.10g", r.delay_ms[i]);
+		std::fputc('\n', file.stream);
+	}
 	return finish(file);
 }
 

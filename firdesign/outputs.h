@@ -20,7 +20,8 @@ __attribute__((format(printf, 2, 3))) int fail(int status, const char *format, .
 bool tap_format_known(std::string_view ext);
 int write_taps(staged_file &file, std::string_view ext, std::span<const double> taps, int32_t rate);
 
-// frequency_hz,requested_db,achieved_db and a row a grid point.
+// frequency_hz,requested_db,achieved_db and a row a grid point; for minimum
+// phase a fourth column, group_delay_ms.
 int write_response(staged_file &file, const response &r);
 
 // The files of a run, from the checks before anything is read to the
