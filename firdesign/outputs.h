@@ -46,10 +46,12 @@ int resolve_outputs(run_outputs &outs, const design_settings &s);
 // Whether an output goes to standard output (the summary is then left out).
 bool to_standard_output(const run_outputs &outs);
 
-// Creates the temporary files and starts the plot's process, with the
-// guard taking the signals from now on; says which files are written in
+// Creates the temporary files and starts the plot's process (for phase
+// minimum with a group delay panel), with the guard taking the signals
+// from now on; says which files are written in
 // place (their folder refused a temporary file). 0 or the status (73).
-int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length);
+int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length,
+                  eq_phase phase);
 
 // Sends the taps to the plot's process, so it draws them while the
 // response is computed. 0 or the status after the message.

@@ -150,7 +150,7 @@ int run_design(const design_settings &s)
 		if (int status = shift_layout(text, s.gain_db))
 			return status;
 
-	if (int status = stage_outputs(outs, signals, rate, static_cast<size_t>(length)))
+	if (int status = stage_outputs(outs, signals, rate, static_cast<size_t>(length), s.phase))
 		return status;
 	eq_state state;
 	if (eq_init(state, rate, length) == 0)

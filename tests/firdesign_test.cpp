@@ -645,6 +645,23 @@ INSTANTIATE_TEST_SUITE_P(
 	                            return (mode_of(s.at("old.txt")) & 0777) == 0604 &&
 	                                   read_file(s.at("old.txt")) != "keep\n";
                             }},
+                // Minimum phase: the group delay in the plot and the table.
+                output_case{"MinimumPhase", "", "$F -q --phase minimum -P new.svg -R old.csv $E", 0,
+                            "",
+                            [](const scratch &s) {
+	                            // The SVG holds its text as character references.
+	                            std::string label;
+	                            char ref[8];
+	                            for (char c : std::string("group delay")) {
+		                            std::snprintf(ref, sizeof ref, "&#x%x;", c);
+		                            label += ref;
+	                            }
+	                            return read_file(s.at("new.svg")).find(label) !=
+	                                           std::string::npos &&
+	                                   read_file(s.at("old.csv"))
+	                                           .starts_with("frequency_hz,requested_db,"
+	                                                        "achieved_db,group_delay_ms\n");
+                            }},
                 output_case{
                         "NewFileFollowsUmask", "", "umask 027; $F -q -L new.eq $E", 0, "",
                         [](const scratch &s) { return (mode_of(s.at("new.eq")) & 0777) == 0640; }},
