@@ -99,6 +99,7 @@ int serve(const tune_settings &settings)
 	s.max_gain_db = settings.max_gain_given   ? settings.max_gain_db
 	                : s.prof.max_gain.empty() ? default_max_gain
 	                                          : s.prof.max_gain_db;
+	s.phase = profile_phase(s.prof);
 	if (int status = plan_designer(s))
 		return status;
 	eq_guard guard{s.eq};

@@ -112,6 +112,14 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 			if (!p.max_gain.empty())
 				return failed_at(err, n, "max-gain given twice");
 			p.max_gain = rest;
+		} else if (key == "phase") {
+			if (rest != "linear" && rest != "minimum")
+				return failed_at(err, n,
+				                 "phase must be linear or minimum, not '" +
+				                         std::string(rest) + "'");
+			if (!p.phase.empty())
+				return failed_at(err, n, "phase given twice");
+			p.phase = rest;
 		} else {
 			return failed_at(err, n, "unknown keyword '" + std::string(key) + "'");
 		}
@@ -135,6 +143,8 @@ std::string profile_text(const profile &p)
 		out += "channel " + std::to_string(c.channel) + " " + c.file + "\n";
 	if (!p.max_gain.empty())
 		out += "max-gain " + p.max_gain + "\n";
+	if (!p.phase.empty())
+		out += "phase " + p.phase + "\n";
 	return out;
 }
 

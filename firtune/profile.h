@@ -8,6 +8,7 @@
 //   channel 0 left.eq
 //   channel 1 right.eq
 //   max-gain 12
+//   phase minimum
 //
 // One keyword a line, '#' comments; layout paths relative to the folder of
 // the profile's real path (a profile reached through a symbolic link finds
@@ -44,13 +45,14 @@ struct profile {
 	std::vector<profile_channel> channels; // in the order given
 	std::string max_gain;                  // as written; empty when not given
 	double max_gain_db = 0;                // its value in dB, 0 or more
+	std::string phase;                     // "linear" or "minimum"; empty when not given
 	int lines = 0;                         // lines read
 };
 
 // Reads a profile. false with err.line and err.what set on an unknown
 // keyword, a keyword without its value, an unknown target, a bad part,
-// channel number or gain, a channel given twice, or two channels naming
-// one file.
+// channel number, gain or phase, a channel given twice, or two channels
+// naming one file.
 bool parse_profile(std::string_view text, profile &p, import_error &err);
 
 // The profile as text, in the order parse_profile reads it.

@@ -129,9 +129,10 @@ int plan_designer(tune_session &s)
 	return 0;
 }
 
-design_outcome design_layout(eq_state &eq, const std::string &text)
+design_outcome design_layout(eq_state &eq, const std::string &text, eq_phase phase)
 {
 	design_outcome o;
+	eq.phase = phase;
 	memory_text errors;
 	int line = 0;
 	eq_output out{printer{}, printer{errors.stream, ""}, &line};
@@ -145,6 +146,16 @@ design_outcome design_layout(eq_state &eq, const std::string &text)
 		o.line = line;
 	}
 	return o;
+}
+
+const char *phase_name(eq_phase phase)
+{
+	return phase == eq_phase::minimum ? "minimum" : "linear";
+}
+
+eq_phase profile_phase(const profile &p)
+{
+	return p.phase == "minimum" ? eq_phase::minimum : eq_phase::linear;
 }
 
 std::string gain_refusal(const eq_state &eq, double limit_db)
