@@ -66,7 +66,7 @@ bench-firtune: build
 # The manual pages, checked by mandoc.
 lint-man:
 	@sh scripts/deps.sh doc
-	mandoc -T lint -W warning man/firload.8 man/firdesign.1 man/firtune.1
+	mandoc -T lint -W warning man/firload.8 man/firdesign.1 man/firtune.1 man/firmeasure.1
 
 # The shell scripts, checked by shellcheck and sh -n.
 lint-sh:

@@ -1,0 +1,206 @@
+// firmeasure against recordings made by another chain (sox's biquads and
+// numpy, tests/measure/recording.py), live under the audio stand-in, and
+// its averages and refusals.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+struct scratch {
+	std::string dir;
+	scratch()
+	{
+		char name[] = "/tmp/firmeasure-test-XXXXXX";
+		const char *made = mkdtemp(name);
+		dir = made != nullptr ? made : "";
+		EXPECT_NE(made, nullptr);
+	}
+	~scratch() { std::system(("rm -rf '" + dir + "'").c_str()); }
+	std::string at(const std::string &name) const { return dir + "/" + name; }
+};
+
+run_result measure(const std::vector<std::string> &args, const env_list &env = {})
+{
+	return run_program(FIRMEASURE_BINARY, "firmeasure", args, "", env, 120);
+}
+
+run_result python(const std::vector<std::string> &args)
+{
+	std::vector<std::string> all{std::string(FIRLOAD_SOURCE) + "/tests/measure/recording.py"};
+	all.insert(all.end(), args.begin(), args.end());
+	return run_program("/usr/bin/python3", "python3", all, "", {}, 120);
+}
+
+// The number after "key" in text, or NAN.
+double after(const std::string &text, const std::string &key)
+{
+	size_t at = text.find(key);
+	return at == std::string::npos ? std::nan("")
+	                               : std::strtod(text.c_str() + at + key.size(), nullptr);
+}
+
+const char *const chain = "highpass 60 0.707q equalizer 1000 2q 6 treble -4 8000";
+
+TEST(Measure, RecordingsOfAnotherChain)
+{
+	struct row {
+		const char *name;
+		std::vector<std::string> sweep; // --sweep's options
+		std::vector<std::string> make;  // recording.py make's options
+		std::vector<std::string> args;  // firmeasure's options
+		int status;
+		double tolerance;    // dB, 40 Hz to 16 kHz; 0: not checked
+		std::string smooth;  // recording.py check --smooth
+		long delay;          // samples; -1: not checked
+		double h2;           // %; 0: not checked
+		const char *message; // in standard error, for a refusal
+	};
+	const std::string c = chain;
+	const row rows[] = {
+	        {"60 dB",
+	         {},
+	         {"--chain", c, "--delay", "100", "--snr", "60"},
+	         {},
+	         0,
+	         0.1,
+	         "",
+	         100,
+	         0,
+	         ""},
+	        {"20 dB, 1/6 octave",
+	         {},
+	         {"--chain", c, "--delay", "100", "--snr", "20"},
+	         {"--smooth", "1/6"},
+	         0,
+	         0.5,
+	         "6",
+	         100,
+	         0,
+	         ""},
+	        {"5 % second harmonic",
+	         {},
+	         {"--chain", c, "--h2", "5", "--snr", "60"},
+	         {},
+	         0,
+	         0.1,
+	         "",
+	         -1,
+	         0,
+	         ""},
+	        {"distortion measured",
+	         {},
+	         {"--h2", "5", "--snr", "60"},
+	         {},
+	         0,
+	         0.1,
+	         "",
+	         -1,
+	         5,
+	         ""},
+	        {"loopback, 24 bits",
+	         {},
+	         {"--chain", c, "--delay", "37", "--loopback", "211", "--bits", "24"},
+	         {"--loopback", "1"},
+	         0,
+	         0.1,
+	         "",
+	         37,
+	         0,
+	         ""},
+	        {"16 bits, 44.1 kHz",
+	         {"-r", "44100"},
+	         {"--chain", c, "--rate", "44100", "--bits", "16"},
+	         {},
+	         0,
+	         0.1,
+	         "",
+	         0,
+	         0,
+	         ""},
+	        {"clipped", {}, {"--chain", c, "--clip"}, {}, 65, 0, "", -1, 0, "clips"},
+	        {"silence", {}, {"--silence"}, {}, 65, 0, "", -1, 0, "holds no sweep: silence"},
+	        {"noise", {}, {"--noise"}, {}, 65, 0, "", -1, 0, "holds no sweep"},
+	        {"another sweep",
+	         {"-t", "8"},
+	         {"--snr", "40"},
+	         {},
+	         65,
+	         0,
+	         "",
+	         -1,
+	         0,
+	         "holds no sweep of these settings"},
+	        {"wrong rate",
+	         {"-r", "44100"},
+	         {"--rate", "44100"},
+	         {"-r", "48000"},
+	         65,
+	         0,
+	         "",
+	         -1,
+	         0,
+	         "recorded at 44100 Hz, not at 48000 Hz"},
+	        {"no such channel",
+	         {},
+	         {},
+	         {"--record", "1"},
+	         65,
+	         0,
+	         "",
+	         -1,
+	         0,
+	         "has 1 channel: there is no channel 1"},
+	};
+	scratch s;
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.name);
+		std::vector<std::string> make_sweep{"--sweep", s.at("sweep.wav")};
+		make_sweep.insert(make_sweep.end(), r.sweep.begin(), r.sweep.end());
+		ASSERT_EQ(measure(make_sweep).status, 0);
+		std::vector<std::string> make{"make", s.at("sweep.wav"), s.at("rec.wav")};
+		make.insert(make.end(), r.make.begin(), r.make.end());
+		run_result made = python(make);
+		ASSERT_EQ(made.status, 0) << made.err;
+
+		std::vector<std::string> args{"--recording", s.at("rec.wav"), "-o", s.at("m.txt")};
+		args.insert(args.end(), r.args.begin(), r.args.end());
+		std::remove(s.at("m.txt").c_str());
+		run_result got = measure(args);
+		ASSERT_EQ(got.status, r.status) << got.err;
+		if (r.status != 0) {
+			EXPECT_NE(got.err.find(r.message), std::string::npos) << got.err;
+			EXPECT_EQ(read_file(s.at("m.txt")), "") << "nothing is written";
+			continue;
+		}
+		std::string text = read_file(s.at("m.txt"));
+		if (r.tolerance > 0) {
+			std::vector<std::string> check{
+			        "check", s.at("m.txt"), "--chain",
+			        r.make.size() > 1 && r.make[0] == "--chain" ? r.make[1] : ""};
+			for (const std::string &a : r.make)
+				if (a == "44100")
+					check.insert(check.end(), {"--rate", "44100"});
+			if (!r.smooth.empty())
+				check.insert(check.end(), {"--smooth", r.smooth});
+			run_result worst = python(check);
+			ASSERT_EQ(worst.status, 0) << worst.err;
+			EXPECT_LE(std::strtod(worst.out.c_str(), nullptr), r.tolerance)
+			        << worst.out;
+		}
+		if (r.delay >= 0) {
+			EXPECT_NEAR(after(text, "* Delay: "), static_cast<double>(r.delay), 1.0);
+		}
+		if (r.h2 > 0) {
+			EXPECT_NEAR(after(got.out, "H2 "), r.h2, 0.1 * r.h2) << got.out;
+		}
+	}
+}
+
+} // namespace
