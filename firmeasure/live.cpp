@@ -93,11 +93,18 @@ int record_live(const measure_settings &o, const sweep &s, std::vector<double> &
 	auto repeats = static_cast<size_t>(o.repeat);
 	size_t frames = segment * repeats;
 	std::vector<unsigned char> out(frames * step * 4, 0), in(frames * step * 4, 0);
-	for (size_t k = 0; k < repeats; k++)
-		for (size_t i = 0; i < segment; i++)
-			put_sample(
-			        &out[((k * segment + i) * step + static_cast<size_t>(o.play)) * 4],
-			        s.played[i], is_float);
+	// The sweep on the play channel, and on the output of the loopback
+	// channel's number: the cable runs from that output to that input.
+	for (int channel : {o.play, o.loopback}) {
+		if (channel < 0)
+			continue;
+		for (size_t k = 0; k < repeats; k++)
+			for (size_t i = 0; i < segment; i++)
+				put_sample(&out[((k * segment + i) * step +
+				                 static_cast<size_t>(channel)) *
+				                4],
+				           s.played[i], is_float);
+	}
 	if (audio_play_record(fd.get(), out, in, stall_ms) < 0)
 		return fail(EX_SOFTWARE, "cannot play and record on %s: %s\n", o.device,
 		            std::strerror(errno));

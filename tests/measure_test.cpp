@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -201,6 +203,128 @@ TEST(Measure, RecordingsOfAnotherChain)
 			EXPECT_NEAR(after(got.out, "H2 "), r.h2, 0.1 * r.h2) << got.out;
 		}
 	}
+}
+
+env_list sim(env_list more = {})
+{
+	more.insert(more.begin(), {"LD_PRELOAD", FIRLOAD_SIM_LIB});
+	return more;
+}
+
+// The mean dB of a measurement's rows from 100 Hz to 10 kHz.
+double mean_db(const std::string &text)
+{
+	double sum = 0;
+	int n = 0;
+	std::istringstream in(text);
+	for (std::string line; std::getline(in, line);) {
+		double f = 0, db = 0;
+		if (line.empty() || line[0] == '*' ||
+		    std::sscanf(line.c_str(), "%lf %lf", &f, &db) != 2)
+			continue;
+		if (f >= 100 && f <= 10000) {
+			sum += db;
+			n++;
+		}
+	}
+	return n ? sum / n : std::nan("");
+}
+
+TEST(Measure, LiveUnderTheStandIn)
+{
+	struct row {
+		const char *name;
+		env_list env;
+		std::vector<std::string> args;
+		int status;
+		const char *message; // standard error holds it
+		long delay;          // samples; -1: not checked
+	};
+	const row rows[] = {
+	        {"default room", {}, {}, 0, "", 240},
+	        {"loopback", {{"FIRLOAD_SIM_LOOPBACK", "1"}}, {"--loopback", "1"}, 0, "", 144},
+	        {"four channels",
+	         {{"FIRLOAD_SIM_DSP_CHANNELS", "4"}, {"FIRLOAD_SIM_LOOPBACK", "0"}},
+	         {"--play", "2", "--record", "3", "--loopback", "0"},
+	         0,
+	         "",
+	         144},
+	        {"float samples",
+	         {{"FIRLOAD_SIM_DSP_FORMATS", "f32"}},
+	         {"--repeat", "2"},
+	         0,
+	         "",
+	         240},
+	        {"sweep into the cable",
+	         {{"FIRLOAD_SIM_LOOPBACK", "0"}},
+	         {"--record", "1"},
+	         65,
+	         "holds no sweep",
+	         -1},
+	        {"rate refused",
+	         {{"FIRLOAD_SIM_DSP_RATE", "44100"}},
+	         {},
+	         69,
+	         "runs at 44100 Hz, not at 48000 Hz",
+	         -1},
+	        {"format refused",
+	         {{"FIRLOAD_SIM_DSP_FORMATS", "s16"}},
+	         {},
+	         69,
+	         "takes no 32-bit samples",
+	         -1},
+	        {"channel missing",
+	         {{"FIRLOAD_SIM_DSP_CHANNELS", "1"}},
+	         {"--record", "1"},
+	         69,
+	         "has 1 channel",
+	         -1},
+	        {"clipped", {{"FIRLOAD_SIM_GAIN", "20"}}, {}, 65, "clips", -1},
+	        {"no device",
+	         {},
+	         {"-D", "/nonexistent/dsp"},
+	         69,
+	         "cannot open /nonexistent/dsp",
+	         -1},
+	};
+	scratch s;
+	for (const row &r : rows) {
+		SCOPED_TRACE(r.name);
+		std::vector<std::string> args{"-t", "1", "-o", s.at("m.txt")};
+		args.insert(args.end(), r.args.begin(), r.args.end());
+		std::remove(s.at("m.txt").c_str());
+		run_result got = measure(args, sim(r.env));
+		ASSERT_EQ(got.status, r.status) << got.err;
+		EXPECT_NE(got.err.find(r.message), std::string::npos) << got.err;
+		if (r.status != 0) {
+			EXPECT_EQ(read_file(s.at("m.txt")), "");
+		}
+		if (r.delay >= 0) {
+			EXPECT_EQ(after(read_file(s.at("m.txt")), "* Delay: "), r.delay);
+		}
+	}
+}
+
+// Four sweeps average the noise down by 6 dB, and a filter loaded by
+// firload in an earlier process is heard in the room.
+TEST(Measure, RepeatsAndTheLoadedFilter)
+{
+	scratch s;
+	env_list noisy = sim({{"FIRLOAD_SIM_NOISE", "-50"}});
+	ASSERT_EQ(measure({"-t", "1", "-o", s.at("one.txt")}, noisy).status, 0);
+	ASSERT_EQ(measure({"-t", "1", "--repeat", "4", "-o", s.at("four.txt")}, noisy).status, 0);
+	double one = after(read_file(s.at("one.txt")), "Signal-to-noise ratio: ");
+	double four = after(read_file(s.at("four.txt")), "Signal-to-noise ratio: ");
+	EXPECT_NEAR(four - one, 6.0, 1.5);
+
+	env_list kept = sim({{"FIRLOAD_SIM_STATE", s.dir}, {"FIRLOAD_SIM_LENGTH", "512"}});
+	ASSERT_EQ(measure({"-t", "1", "-o", s.at("before.txt")}, kept).status, 0);
+	run_result load = run_program(FIRLOAD_BINARY, "firload", {"-q", "-d", "/dev/pcmx.ctl"},
+	                              "1000 0.5\n", kept);
+	ASSERT_EQ(load.status, 0) << load.err;
+	ASSERT_EQ(measure({"-t", "1", "-o", s.at("after.txt")}, kept).status, 0);
+	EXPECT_NEAR(mean_db(read_file(s.at("after.txt"))) - mean_db(read_file(s.at("before.txt"))),
+	            -6.02, 0.1);
 }
 
 } // namespace
