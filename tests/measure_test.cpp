@@ -205,9 +205,70 @@ TEST(Measure, RecordingsOfAnotherChain)
 	}
 }
 
+// Usage errors, the calibration's refusal, and averages of measurement
+// files: power averages on the first file's points within the common range.
+TEST(Measure, CommandLineAndAverages)
+{
+	struct row {
+		std::vector<std::string> args; // FILE names a scratch file below
+		int status;
+		const char *message; // in standard error
+		const char *output;  // in standard output
+	};
+	const row rows[] = {
+	        {{"--bogus"}, 64, "unknown option: --bogus", ""},
+	        {{"-l", "-2"}, 64, "-l needs a level of -60 to -3 dBFS", ""},
+	        {{"--smooth", "1/0"}, 64, "--smooth needs 1/N", ""},
+	        {{"--sweep", "FILE/s.wav", "--play", "1"}, 64, "--sweep takes only", ""},
+	        {{"--recording", "FILE/r.wav", "--repeat", "2"},
+	         64,
+	         "--recording is not played",
+	         ""},
+	        {{"--loopback", "0"}, 64, "must differ", ""},
+	        {{"--average", "FILE/a.txt"}, 64, "two measurement files", ""},
+	        {{"--recording", "FILE/none.wav", "--mic-cal", "FILE/bad.txt"},
+	         65,
+	         "FILE/bad.txt:3: a row holds something that is not a number",
+	         ""},
+	        {{"--average", "FILE/a.txt", "FILE/b.txt"}, 0, "", "200.000000\t3.979\n"},
+	        {{"--average", "FILE/b.txt", "FILE/a.txt"}, 0, "", "150.000000\t3.979\n"},
+	        {{"--average", "FILE/a.txt", "FILE/bad.txt"}, 65, "FILE/bad.txt:3:", ""},
+	        {{"--average", "FILE/a.txt", "FILE/far.txt"}, 65, "share no range", ""},
+	};
+	scratch s;
+	auto put = [&](const char *name, const char *text) {
+		std::FILE *f = std::fopen(s.at(name).c_str(), "w");
+		ASSERT_NE(f, nullptr);
+		std::fputs(text, f);
+		std::fclose(f);
+	};
+	put("a.txt", "* a\n100 0 0\n200 0 0\n400 0 0\n800 0 0\n");
+	put("b.txt", "150\t6.0206\n200\t6.0206\n800\t6.0206\n");
+	put("bad.txt", "Sens Factor -1dB\n100 1\n200 one\n");
+	put("far.txt", "2000 0\n4000 0\n");
+	auto fill = [&](std::string text) {
+		for (size_t at; (at = text.find("FILE")) != std::string::npos;)
+			text.replace(at, 4, s.dir);
+		return text;
+	};
+	for (const row &r : rows) {
+		std::vector<std::string> args;
+		for (const std::string &a : r.args)
+			args.push_back(fill(a));
+		SCOPED_TRACE(args.front());
+		run_result got = measure(args);
+		EXPECT_EQ(got.status, r.status) << got.err;
+		EXPECT_NE(got.err.find(fill(r.message)), std::string::npos) << got.err;
+		EXPECT_NE(got.out.find(r.output), std::string::npos) << got.out;
+		if (r.status != 0) {
+			EXPECT_EQ(got.out, "");
+		}
+	}
+}
+
+// run_program preloads the stand-in; these are its settings.
 env_list sim(env_list more = {})
 {
-	more.insert(more.begin(), {"LD_PRELOAD", FIRLOAD_SIM_LIB});
 	return more;
 }
 
