@@ -1,11 +1,14 @@
 #include "staged.h"
 
+#include "path.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -17,20 +20,6 @@ namespace
 
 // Links followed by hand at most, as the kernel does.
 constexpr int most_links = 40;
-
-std::string folder_of(const std::string &path)
-{
-	size_t slash = path.rfind('/');
-	if (slash == std::string::npos)
-		return ".";
-	return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string base_of(const std::string &path)
-{
-	size_t slash = path.rfind('/');
-	return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The path without "." and ".." and links in its folders; 0 or errno.
 int real_path(const std::string &path, std::string &real)
@@ -69,17 +58,26 @@ int new_target(const std::string &path, std::string &target)
 	return 0;
 }
 
-// A file beside target that no one uses yet, ".NAME.XXXXXXXX", created
-// with mode less the umask: its descriptor, or -1 with errno set.
+// The longest name the folder takes.
+size_t longest_name(const std::string &folder)
+{
+	long n = pathconf(folder.c_str(), _PC_NAME_MAX);
+	return n > 0 ? static_cast<size_t>(n) : NAME_MAX;
+}
+
+// A file beside target that no one uses yet, created with mode less the
+// umask: its descriptor, or -1 with errno set.
 int create_beside(const std::string &target, mode_t mode, std::string &temp)
 {
 	static const char letters[] =
 	        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+	std::string folder = folder_of(target);
+	std::string stem = temporary_stem(base_of(target), longest_name(folder));
 	for (int attempt = 0; attempt < 100; attempt++) {
-		unsigned char random[8];
+		unsigned char random[temporary_random];
 		if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
 			return -1;
-		std::string name = folder_of(target) + "/." + base_of(target) + ".";
+		std::string name = folder + "/." + stem + ".";
 		for (unsigned char r : random)
 			name += letters[r % (sizeof letters - 1)];
 		int fd = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -134,23 +132,81 @@ int sync_folder(const std::string &target)
 	return e;
 }
 
-// The permission bits and owner, then the rename.
-int put_in_place(staged_file &file)
+// The owner and permission bits of the file replaced, given to the
+// temporary file before its data is flushed: a crash never leaves a
+// replaced file private.
+int take_mode(const staged_file &file)
 {
+	if (!file.exists)
+		return 0;
 	struct stat st;
 	if (fstat(file.fd, &st) != 0)
 		return errno;
 	// Only root may give a file away: elsewhere the owner stays ours.
-	if (file.exists && (st.st_uid != file.uid || st.st_gid != file.gid)) {
+	if (st.st_uid != file.uid || st.st_gid != file.gid) {
 		int kept = fchown(file.fd, file.uid, file.gid);
 		(void)kept;
 	}
-	if (file.exists && fchmod(file.fd, file.mode) != 0)
-		return errno;
+	return fchmod(file.fd, file.mode) == 0 ? 0 : errno;
+}
+
+int put_in_place(staged_file &file)
+{
 	if (rename(file.temp.c_str(), file.target.c_str()) != 0)
 		return errno;
 	file.committed = true;
 	return 0;
+}
+
+// A file written in place: its bytes replaced by the temporary file's,
+// through the descriptor opened when it was staged, then flushed.
+int write_in_place(staged_file &file)
+{
+	struct stat st;
+	if (fstat(file.place_fd, &st) != 0)
+		return errno;
+	if (st.st_dev != file.dev || st.st_ino != file.ino)
+		return ESTALE;
+	if (ftruncate(file.place_fd, 0) != 0 || lseek(file.place_fd, 0, SEEK_SET) != 0)
+		return errno;
+	if (int e = copy_to(file.fd, file.place_fd))
+		return e;
+	if (fsync(file.place_fd) != 0)
+		return errno;
+	file.committed = true;
+	return 0;
+}
+
+// A file beside target could not be created: when the folder refuses
+// (permission) and the file exists and may be written, the file is
+// written in place instead, through a descriptor opened now. 0 or errno
+// (the one of the refused create otherwise).
+int stage_in_place(staged_file &file, int refused)
+{
+	if ((refused != EACCES && refused != EPERM) || !file.exists)
+		return refused;
+	int fd = open(file.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return refused;
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != file.dev ||
+	    st.st_ino != file.ino) {
+		close(fd);
+		return refused;
+	}
+	file.place_fd = fd;
+	file.kind = output_kind::in_place;
+	return 0;
+}
+
+// An unnamed temporary file: nothing to leave behind, whatever happens.
+int create_unnamed()
+{
+	char name[] = "/tmp/.output.XXXXXX";
+	int fd = mkstemp(name);
+	if (fd >= 0)
+		unlink(name);
+	return fd;
 }
 
 bool is_stream(const staged_file &f)
@@ -160,12 +216,38 @@ bool is_stream(const staged_file &f)
 
 } // namespace
 
+std::string temporary_stem(std::string_view name, size_t longest)
+{
+	size_t room = longest > temporary_random + 2 ? longest - temporary_random - 2 : 1;
+	if (name.size() <= room)
+		return std::string(name);
+	size_t cut = room;
+	// Never inside a UTF-8 character.
+	while (cut > 1 && (static_cast<unsigned char>(name[cut]) & 0xc0) == 0x80)
+		cut--;
+	return std::string(name.substr(0, cut));
+}
+
+bool is_temporary_of(std::string_view candidate, std::string_view name, size_t longest)
+{
+	std::string head = "." + temporary_stem(name, longest) + ".";
+	if (candidate.size() != head.size() + temporary_random || !candidate.starts_with(head))
+		return false;
+	return std::all_of(candidate.begin() + static_cast<long>(head.size()), candidate.end(),
+	                   [](char c) {
+		                   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+		                          (c >= '0' && c <= '9');
+	                   });
+}
+
 staged_file::~staged_file()
 {
 	if (stream != nullptr)
 		std::fclose(stream);
 	if (fd >= 0)
 		close(fd);
+	if (place_fd >= 0)
+		close(place_fd);
 	if (!temp.empty() && !committed)
 		unlink(temp.c_str());
 }
@@ -259,20 +341,20 @@ int stage(staged_file &file, const std::string &path)
 	if (file.kind == output_kind::unknown || file.path != path)
 		if (int e = resolve(file, path))
 			return e;
-	int fd;
+	int fd = -1;
 	if (file.kind == output_kind::replaced) {
 		// A new file is created as a plain create would make it, 0666 less
 		// the umask, which it keeps; one that replaces a file stays
 		// private until it takes that file's permission bits.
 		fd = create_beside(file.target, file.exists ? 0600 : 0666, file.temp);
 		if (fd < 0)
-			return errno;
-	} else {
-		char name[] = "/tmp/.output.XXXXXX";
-		fd = mkstemp(name);
+			if (int e = stage_in_place(file, errno))
+				return e;
+	}
+	if (fd < 0) {
+		fd = create_unnamed();
 		if (fd < 0)
 			return errno;
-		unlink(name); // nothing to leave behind, whatever happens
 	}
 	file.fd = fd;
 	int copy = dup(fd);
@@ -298,8 +380,11 @@ int finish(staged_file &file)
 		file.stream = nullptr;
 		if (bad && file.error == 0)
 			file.error = e != 0 ? e : EIO;
-		if (file.error == 0 && file.kind == output_kind::replaced && fsync(file.fd) != 0)
-			file.error = errno;
+		if (file.error == 0 && file.kind == output_kind::replaced) {
+			file.error = take_mode(file);
+			if (file.error == 0 && fsync(file.fd) != 0)
+				file.error = errno;
+		}
 	}
 	return file.error;
 }
@@ -314,6 +399,7 @@ int commit(staged_file &file)
 		if (int e = put_in_place(file))
 			return e;
 		return sync_folder(file.target);
+	case output_kind::in_place: return write_in_place(file);
 	case output_kind::device: {
 		int out = open(file.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
 		if (out < 0)
@@ -353,7 +439,8 @@ int commit_streams(std::span<staged_file *const> files, std::string_view standar
 		}
 	}
 	for (size_t i = 0; i < files.size(); i++)
-		if (files[i]->kind != output_kind::replaced)
+		if (files[i]->kind == output_kind::standard ||
+		    files[i]->kind == output_kind::device)
 			if (int e = commit(*files[i])) {
 				failed = i;
 				return e;
@@ -375,6 +462,14 @@ int commit_streams(std::span<staged_file *const> files, std::string_view standar
 
 int commit_files(std::span<staged_file *const> files, size_t &failed)
 {
+	// Files written in place first: one that fails leaves the others as
+	// they were.
+	for (size_t i = 0; i < files.size(); i++)
+		if (files[i]->kind == output_kind::in_place) {
+			failed = i;
+			if (int e = commit(*files[i]))
+				return e;
+		}
 	std::vector<size_t> renamed;
 	for (size_t i = 0; i < files.size(); i++)
 		if (files[i]->kind == output_kind::replaced) {

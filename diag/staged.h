@@ -6,7 +6,11 @@
 // Where an output goes depends on what its path names:
 //  - a new path or a regular file: a temporary file beside it, renamed into
 //    place, keeping the permission bits (and, where allowed, the owner) of
-//    the file it replaces; a new file gets 0666 less the umask;
+//    the file it replaces; a new file gets 0666 less the umask. Being a
+//    new file, it breaks hard links and does not keep ACLs or file flags;
+//  - a regular file that may be written in a folder that may not: written
+//    in place (truncated, then written) at commit, before any file is
+//    renamed, from a temporary file that has no name;
 //  - a symbolic link: followed, and the file it leads to replaced that way;
 //    the link stays;
 //  - "-", the process's own standard output or error, a character device or
@@ -30,6 +34,7 @@ enum class output_kind {
 	replaced, // a new or regular file, renamed into place
 	device,   // a character device or a FIFO, opened and written at commit
 	standard, // standard output or error, written through its descriptor
+	in_place, // a regular file whose folder refused a temporary file
 };
 
 struct staged_file {
@@ -46,6 +51,7 @@ struct staged_file {
 	gid_t gid = 0;
 	FILE *stream = nullptr; // what is written now
 	int fd = -1;            // the temporary file, kept open until the end
+	int place_fd = -1;      // in_place: the file itself, open for writing
 	bool committed = false;
 	int error = 0; // errno of the first failure
 
@@ -70,16 +76,32 @@ bool same_file(const staged_file &a, const staged_file &b);
 // standard input) that the run reads. Character devices never count.
 bool overwrites(const staged_file &file, const char *path);
 
+// Temporary files beside their targets are named ".STEM.XXXXXXXX": STEM
+// the target's name, cut short (never inside a UTF-8 character) when the
+// whole would be longer than the folder's longest name, X letters and
+// digits at random.
+inline constexpr size_t temporary_random = 8;
+std::string temporary_stem(std::string_view name, size_t longest);
+
+// Whether candidate, a name in a folder whose longest name is longest, is
+// one a temporary file of the file called name would have.
+bool is_temporary_of(std::string_view candidate, std::string_view name, size_t longest = 255);
+
 // Resolves path unless it was resolved already, then creates the
-// temporary file. 0 on success, else errno.
+// temporary file: beside the target, or, where the folder refuses it
+// (EACCES, EPERM) and the target is a regular file that may be written,
+// without a name, the target then written in place (kind in_place). 0 on
+// success, else errno.
 int stage(staged_file &file, const std::string &path);
 
 // Closes the stream (if still open), checking that every byte reached the
-// file, and flushes the file to the disk. 0 on success, else errno.
+// file, gives a replacing file the replaced one's owner and permission
+// bits, and flushes it to the disk. 0 on success, else errno.
 int finish(staged_file &file);
 
 // Renames the temporary file into place (then flushes its folder), or
-// copies it to its device or descriptor. 0 on success, else errno.
+// copies it to its device, descriptor or, in place, to its file. 0 on
+// success, else errno.
 int commit(staged_file &file);
 
 // A set of finished files committed as one, in two steps so that a caller
@@ -87,6 +109,7 @@ int commit(staged_file &file);
 // destination again, then sends the outputs written directly and the text
 // for standard output; only then does commit_files rename the files, so
 // that a failure before the renames leaves every existing file as it was.
+// Files written in place are written by commit_files, before the renames.
 // On failure each returns errno and sets failed to the index of the file
 // (or files.size() for the text).
 int commit_streams(std::span<staged_file *const> files, std::string_view standard_output,

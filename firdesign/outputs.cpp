@@ -143,6 +143,7 @@ int written(const run_outputs &outs, size_t slot, int e)
 int resolve_outputs(run_outputs &outs, const design_settings &s)
 {
 	const char *given[slot_count] = {s.plot, s.response, s.taps, s.layout};
+	outs.quiet = s.quiet;
 	for (size_t i = 0; i < slot_count; i++) {
 		outs.paths[i] = given[i];
 		if (given[i] != nullptr)
@@ -183,21 +184,32 @@ bool to_standard_output(const run_outputs &outs)
 int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length)
 {
 	hold_signals(guard);
-	for (size_t i = 0; i < slot_count; i++)
-		if (outs.paths[i] != nullptr)
-			if (int e = stage_guarded(guard, outs.files[i], outs.paths[i]))
-				return fail(EX_CANTCREAT, "cannot create %s: %s\n",
-				            shown(outs.paths[i]), std::strerror(e));
+	for (size_t i = 0; i < slot_count; i++) {
+		if (outs.paths[i] == nullptr)
+			continue;
+		if (int e = stage_guarded(guard, outs.files[i], outs.paths[i]))
+			return fail(EX_CANTCREAT, "cannot create %s: %s\n", shown(outs.paths[i]),
+			            std::strerror(e));
+		if (outs.files[i].kind == output_kind::in_place && !outs.quiet)
+			fail(0, "%s: its folder is not writable: the file is written in place\n",
+			     outs.paths[i]);
+	}
 	if (const char *path = outs.paths[slot_plot]) {
 		bool standard = std::strcmp(path, "-") == 0;
 		const char *device = plot_device(standard ? "svg" : extension(path));
 		// Forked before the signal thread starts: the process has one
 		// thread then.
-		if (int e = start_plot(outs.plot, outs.files[slot_plot], device, rate, length))
+		if (int e = plot_start(outs.plot, outs.files[slot_plot], device,
+		                       design_page(rate, length)))
 			return fail(EX_OSERR, "cannot draw %s: %s\n", shown(path),
 			            std::strerror(e));
 		std::lock_guard<std::mutex> hold(guard.lock);
 		guard.child = outs.plot.pid;
+		// Dropped once the process has ended, before its ID is freed.
+		outs.plot.forget = [&guard] {
+			std::lock_guard<std::mutex> drop(guard.lock);
+			guard.child = -1;
+		};
 	}
 	if (int e = watch(guard))
 		return fail(EX_OSERR, "cannot watch for signals: %s\n", std::strerror(e));
@@ -211,7 +223,7 @@ namespace
 // and says why.
 int unsent(run_outputs &outs, int e)
 {
-	if (int status = end_plot(outs.plot, outs.files[slot_plot]))
+	if (int status = plot_end(outs.plot, outs.files[slot_plot]))
 		return status;
 	return fail(EX_SOFTWARE, "cannot draw %s: %s\n", shown(outs.paths[slot_plot]),
 	            std::strerror(e));
@@ -223,7 +235,7 @@ int draw_taps(run_outputs &outs, const eq_state &state)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = send_plot_taps(outs.plot, taps, state.rate))
+		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate)))
 			return unsent(outs, e);
 	return 0;
 }
@@ -233,7 +245,8 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = send_plot_curves(outs.plot, plot_response(state, r)))
+		if (int e = plot_send(outs.plot, 0,
+		                      gain_panel(plot_response(state, r), state.rate)))
 			return unsent(outs, e);
 	if (outs.paths[slot_table] != nullptr)
 		if (int status =
@@ -252,7 +265,7 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
 		            written(outs, slot_layout, write_text(outs.files[slot_layout], layout)))
 			return status;
 	if (outs.paths[slot_plot] != nullptr)
-		return end_plot(outs.plot, outs.files[slot_plot]);
+		return plot_end(outs.plot, outs.files[slot_plot]);
 	return 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include "interrupt.h"
 #include "options.h"
-#include "plot.h"
+#include "picture.h"
 #include "response.h"
 #include "staged.h"
 
@@ -32,6 +32,7 @@ struct run_outputs {
 	const char *options[slot_count] = {"-P", "-R", "-T", "-L"};
 	staged_file files[slot_count];
 	plot_job plot;
+	bool quiet = false; // -q: no word of a file written in place
 };
 
 // Resolves every output and refuses, with the message printed, what cannot
@@ -45,7 +46,8 @@ int resolve_outputs(run_outputs &outs, const design_settings &s);
 bool to_standard_output(const run_outputs &outs);
 
 // Creates the temporary files and starts the plot's process, with the
-// guard taking the signals from now on. 0 or the status (73).
+// guard taking the signals from now on; says which files are written in
+// place (their folder refused a temporary file). 0 or the status (73).
 int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length);
 
 // Sends the taps to the plot's process, so it draws them while the

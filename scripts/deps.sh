@@ -27,6 +27,7 @@ if [ "$os" = FreeBSD ]; then
 	have pkg-config || need pkgconf
 	pkg-config --exists fftw3 2>/dev/null || need fftw3
 	pkg-config --exists plplot 2>/dev/null || need plplot
+	pkg-config --exists libpng 2>/dev/null || need png
 	pkg-config --exists sndfile 2>/dev/null || need libsndfile
 	pkg-config --exists libmicrohttpd 2>/dev/null || need libmicrohttpd
 	[ -f /usr/local/include/nlohmann/json.hpp ] || need nlohmann-json
@@ -54,6 +55,7 @@ have make || need make
 have pkg-config || need pkg-config
 pkg-config --exists fftw3 2>/dev/null || need libfftw3-dev
 pkg-config --exists plplot 2>/dev/null || need libplplot-dev
+pkg-config --exists libpng 2>/dev/null || need libpng-dev
 # PNG and PDF plots are drawn by PLplot's cairo driver, packaged apart.
 cairo=0
 for f in /usr/lib/*/plplot*/drivers/cairo.so /usr/lib/plplot*/drivers/cairo.so; do

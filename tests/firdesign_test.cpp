@@ -1,12 +1,15 @@
 // firdesign end to end: the real binary, under the device stand-in where a
 // device is named.
 #include "harness.h"
+#include "plot.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdint>
@@ -518,9 +521,18 @@ class Outputs : public testing::TestWithParam<output_case>
 TEST_P(Outputs, WhereTheyGoAndWhatFailuresLeave)
 {
 	const output_case &c = GetParam();
+	// $U runs a command as a user other than root, to whom permissions
+	// apply: nobody, when the tests run as root.
+	std::string as_user;
+	if (geteuid() == 0) {
+		if (access("/usr/bin/setpriv", X_OK) != 0 && std::strstr(c.run, "$U") != nullptr)
+			GTEST_SKIP() << "running as root without setpriv";
+		as_user = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups";
+	}
 	scratch s;
 	env_list env = {{"F", FIRDESIGN_BINARY},
-	                {"E", std::string(FIRLOAD_EXAMPLES) + "/loudness.eq"}};
+	                {"E", std::string(FIRLOAD_EXAMPLES) + "/loudness.eq"},
+	                {"U", as_user}};
 	auto shell = [&](const std::string &script) {
 		return run_program("/bin/sh", "sh", {"-c", "cd '" + s.dir + "' && " + script}, "",
 		                   env);
@@ -597,6 +609,38 @@ INSTANTIATE_TEST_SUITE_P(
                             }},
                 output_case{"StandardOutputByName", "", "$F -q -L /dev/stdout $E > out.eq", 0, "",
                             [](const scratch &s) { return holds_layout(s.at("out.eq")); }},
+                // A name a plain create takes, however long its
+                // temporary name would be.
+                output_case{"LongestName", "",
+                            "$F -q -L a23456789b123456789c123456789d123456789e123456789"
+                            "f123456789g123456789h123456789i123456789j123456789"
+                            "k123456789l123456789m123456789n123456789o123456789"
+                            "p123456789q123456789r123456789s123456789t123456789"
+                            "u123456789v123456789w123456789x123456789y1234567.eq $E",
+                            0, "",
+                            [](const scratch &s) {
+	                            std::set<std::string> names = s.names();
+	                            return names.size() == 3 &&
+	                                   std::any_of(names.begin(), names.end(),
+	                                               [](const std::string &n) {
+		                                               return n.size() == 250;
+	                                               });
+                            }},
+                // A folder that refuses new files: the file is written in
+                // place, so its hard link sees the new layout.
+                output_case{"InPlaceWhereTheFolderRefuses",
+                            "chmod 755 . && mkdir ro && echo keep > ro/out.eq && "
+                            "chmod 666 ro/out.eq && ln ro/out.eq link.eq && chmod 555 ro",
+                            "$U $F -L ro/out.eq $E", 0,
+                            "firdesign: ro/out.eq: its folder is not writable: the file is "
+                            "written in place",
+                            [](const scratch &s) { return holds_layout(s.at("link.eq")); }},
+                // Held at the FIFO, every file written: the temporary file
+                // already has the mode it keeps.
+                output_case{"ModeBeforeRename", "chmod 604 old.txt && mkfifo pipe.eq",
+                            "{ $F -q -T old.txt -L pipe.eq $E & } ; sleep 0.5; "
+                            "ls -l .old.txt.* | cut -c1-10 >&2; kill $!; wait $!",
+                            128 + SIGTERM, "-rw----r--"},
                 output_case{"PngPlotWhole", "", "$F -q -n 300 -P new.png $E", 0, "",
                             [](const scratch &s) {
 	                            std::string png = read_file(s.at("new.png"));
@@ -633,6 +677,13 @@ INSTANTIATE_TEST_SUITE_P(
                 output_case{"PngCutShort", "",
                             "ulimit -f 40; trap '' XFSZ; $F -q -n 64 -L new.eq -P new.png $E", 74,
                             "firdesign: cannot write new.png: "},
+                output_case{
+                        "InPlaceWaitsForTheOthers",
+                        "chmod 755 . && mkdir ro && echo keep > ro/out.eq && "
+                        "chmod 666 ro/out.eq && chmod 555 ro",
+                        "$U $F -q -L ro/out.eq -T ro/new.txt $E", 73,
+                        "firdesign: cannot create ro/new.txt: ",
+                        [](const scratch &s) { return read_file(s.at("ro/out.eq")) == "keep\n"; }},
                 output_case{"DirectoryAfterOthers", "mkdir dir.eq",
                             "$F -q -R old.csv -T old.txt -L dir.eq $E", 73,
                             "firdesign: cannot create dir.eq: "},
@@ -650,3 +701,36 @@ INSTANTIATE_TEST_SUITE_P(
                             "sleep 0.5; kill $!; wait $!",
                             128 + SIGTERM, ""}),
         [](const auto &p) { return p.param.name; });
+
+// Whoever may signal the plot's process forgets it while its ID is still
+// held, whether the plot ended or was abandoned: a signal never reaches a
+// process that takes the ID later.
+class PlotJob : public testing::TestWithParam<bool>
+{
+};
+
+TEST_P(PlotJob, ForgottenBeforeReaped)
+{
+	scratch s;
+	staged_file file;
+	ASSERT_EQ(stage(file, s.at("new.svg")), 0);
+	bool held = false;
+	{
+		plot_job job;
+		ASSERT_EQ(plot_start(job, file, plot_device("svg"), {"test", "title", 0}), 0);
+		pid_t pid = job.pid;
+		job.forget = [&held, pid] {
+			siginfo_t info{};
+			held = waitid(P_PID, static_cast<id_t>(pid), &info,
+			              WEXITED | WNOHANG | WNOWAIT) == 0 &&
+			       info.si_pid == pid;
+		};
+		if (GetParam()) {
+			EXPECT_EQ(plot_send(job, 0, frequency_panel(10, 24000, "gain")), 0);
+			EXPECT_EQ(plot_end(job, file), 0);
+		}
+	}
+	EXPECT_TRUE(held);
+}
+
+INSTANTIATE_TEST_SUITE_P(EndedOrAbandoned, PlotJob, testing::Bool());
