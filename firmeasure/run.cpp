@@ -3,6 +3,7 @@
 #include "analyse.h"
 #include "live.h"
 #include "miccal.h"
+#include "plot.h"
 #include "report.h"
 #include "staged.h"
 #include "unique_fd.h"
@@ -78,8 +79,8 @@ int refused_at(const char *path, const import_error &err)
 // The files a run writes, resolved before anything is measured and
 // committed together at the end.
 struct run_outputs {
-	staged_file text, ir;
-	bool want_ir = false;
+	staged_file text, ir, plot;
+	bool want_ir = false, want_plot = false;
 };
 
 int resolve_outputs(const measure_settings &o, run_outputs &outs,
@@ -96,10 +97,20 @@ int resolve_outputs(const measure_settings &o, run_outputs &outs,
 		if (same_file(outs.text, outs.ir))
 			return fail(EX_USAGE, "-o and --ir name the same file\n");
 	}
+	if (o.plot != nullptr) {
+		outs.want_plot = true;
+		if (int e = resolve(outs.plot, o.plot))
+			return fail(EX_CANTCREAT, "cannot write %s: %s\n", o.plot,
+			            std::strerror(e));
+		if (same_file(outs.plot, outs.text) ||
+		    (outs.want_ir && same_file(outs.plot, outs.ir)))
+			return fail(EX_USAGE, "-P names the same file as another output\n");
+	}
 	for (const char *src : sources) {
 		if (src == nullptr)
 			continue;
-		if (overwrites(outs.text, src) || (outs.want_ir && overwrites(outs.ir, src)))
+		if (overwrites(outs.text, src) || (outs.want_ir && overwrites(outs.ir, src)) ||
+		    (outs.want_plot && overwrites(outs.plot, src)))
 			return fail(EX_USAGE, "an output would write over %s, which is read\n",
 			            src);
 	}
@@ -111,6 +122,8 @@ int commit_all(run_outputs &outs)
 	std::vector<staged_file *> files{&outs.text};
 	if (outs.want_ir)
 		files.push_back(&outs.ir);
+	if (outs.want_plot)
+		files.push_back(&outs.plot);
 	size_t failed = 0;
 	int e = commit_streams(files, {}, failed);
 	if (e == 0)
@@ -153,6 +166,32 @@ int make(const measure_settings &o, double rate, sweep &s)
 	return 0;
 }
 
+// The magnitude over the sweep's band, and the impulse response below it.
+int draw(const measure_settings &o, const sweep &s, const measurement &m,
+         const measure_source &source, staged_file &file)
+{
+	if (int e = stage(file, o.plot))
+		return written(e, o.plot);
+	plot_job job;
+	plot_page page{"firmeasure", source.what, 1};
+	if (int e = plot_start(job, file, plot_device(extension(o.plot)), page))
+		return written(e, o.plot);
+	char text[96];
+	plot_panel level = frequency_panel(s.f1, s.f2, "level (dB)");
+	std::snprintf(text, sizeof text, o.smooth > 0 ? "measured, 1/%g octave" : "measured",
+	              o.smooth);
+	level.curves.push_back({m.freq, m.db, text, plot_blue});
+	plot_panel impulse = time_panel(m.impulse, s.rate, "impulse", plot_blue);
+	std::snprintf(text, sizeof text, "time (ms), from %.1f ms before the start",
+	              1000 * static_cast<double>(m.pre) / s.rate);
+	impulse.x_label = text;
+	if (int e = plot_send(job, 0, level))
+		return written(e, o.plot);
+	if (int e = plot_send(job, 1, impulse))
+		return written(e, o.plot);
+	return plot_end(job, file);
+}
+
 // The analysis and everything after it: the calibration taken off, the
 // outputs written and committed, the summary printed.
 int deliver(const measure_settings &o, const sweep &s, const analysis_request &request,
@@ -184,6 +223,9 @@ int deliver(const measure_settings &o, const sweep &s, const analysis_request &r
 		            write_float_wav(outs.ir, m.impulse, static_cast<int>(s.rate)), o.ir))
 			return status;
 	}
+	if (outs.want_plot)
+		if (int status = draw(o, s, m, source, outs.plot))
+			return status;
 	if (int status = commit_all(outs))
 		return status;
 	std::string summary = summary_text(s, m);

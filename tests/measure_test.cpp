@@ -219,6 +219,7 @@ TEST(Measure, CommandLineAndAverages)
 	        {{"--bogus"}, 64, "unknown option: --bogus", ""},
 	        {{"-l", "-2"}, 64, "-l needs a level of -60 to -3 dBFS", ""},
 	        {{"--smooth", "1/0"}, 64, "--smooth needs 1/N", ""},
+	        {{"-P", "FILE/p.gif"}, 64, "plot file must end in .png, .svg or .pdf", ""},
 	        {{"--sweep", "FILE/s.wav", "--play", "1"}, 64, "--sweep takes only", ""},
 	        {{"--recording", "FILE/r.wav", "--repeat", "2"},
 	         64,
@@ -379,7 +380,10 @@ TEST(Measure, RepeatsAndTheLoadedFilter)
 	EXPECT_NEAR(four - one, 6.0, 1.5);
 
 	env_list kept = sim({{"FIRLOAD_SIM_STATE", s.dir}, {"FIRLOAD_SIM_LENGTH", "512"}});
-	ASSERT_EQ(measure({"-t", "1", "-o", s.at("before.txt")}, kept).status, 0);
+	ASSERT_EQ(measure({"-t", "1", "-o", s.at("before.txt"), "-P", s.at("before.svg")}, kept)
+	                  .status,
+	          0);
+	EXPECT_NE(read_file(s.at("before.svg")).find("<svg"), std::string::npos);
 	run_result load = run_program(FIRLOAD_BINARY, "firload", {"-q", "-d", "/dev/pcmx.ctl"},
 	                              "1000 0.5\n", kept);
 	ASSERT_EQ(load.status, 0) << load.err;
