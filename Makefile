@@ -12,7 +12,7 @@ NJOBS = j="$(JOBS)"; j=$${j:-$${CMAKE_BUILD_PARALLEL_LEVEL:-$$(getconf _NPROCESS
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-san memcheck demo fuzz bench-compare bench-firtune install lint-man lint-sh clean
+.PHONY: all build deps check check-san memcheck demo fuzz bench-compare bench-firtune bench-measure install lint-man lint-sh clean
 
 all: build
 
@@ -62,6 +62,12 @@ bench-compare: check
 # over 10,000 designs.
 bench-firtune: build
 	/usr/bin/python3 bench/firtune_design.py $(BUILD)/firtune
+
+# firmeasure's accuracy against recordings made with sox and numpy, its
+# speed, and the demo's correction loop.
+bench-measure: build
+	@sh scripts/deps.sh check
+	sh bench/measure.sh $(BUILD)
 
 # The manual pages, checked by mandoc.
 lint-man:
