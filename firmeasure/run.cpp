@@ -19,6 +19,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 int fail(int status, const char *format, ...)
@@ -343,7 +344,7 @@ int run_average(const measure_settings &o)
 			return refused_at(path, err);
 		curves.push_back(std::move(c));
 	}
-	double lo = 0, hi = INFINITY;
+	double lo = 0, hi = std::numeric_limits<double>::infinity();
 	for (const db_curve &c : curves) {
 		lo = std::max(lo, c.freq.front());
 		hi = std::min(hi, c.freq.back());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 #include <cstdarg>
 #include <cstdio>
 #include <numbers>
@@ -286,7 +287,7 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 	// band, from the phase step between neighbouring bins weighted by
 	// their magnitude, must agree within a bound no speaker or room
 	// reaches.
-	double earliest = INFINITY, latest = -INFINITY;
+	double earliest = std::numeric_limits<double>::infinity(), latest = -earliest;
 	for (double fc = 125; fc <= 8000; fc *= 2) {
 		if (fc < 2 * s.f1 || fc > s.f2 / 2)
 			continue;

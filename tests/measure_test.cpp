@@ -58,11 +58,13 @@ TEST(Measure, RecordingsOfAnotherChain)
 		std::vector<std::string> make;  // recording.py make's options
 		std::vector<std::string> args;  // firmeasure's options
 		int status;
-		double tolerance;    // dB, 40 Hz to 16 kHz; 0: not checked
-		std::string smooth;  // recording.py check --smooth
-		long delay;          // samples; -1: not checked
-		double h2;           // %; 0: not checked
-		const char *message; // in standard error, for a refusal
+		double tolerance;             // dB, 40 Hz to 16 kHz; 0: not checked
+		std::string smooth;           // recording.py check --smooth
+		long delay;                   // samples; -1: not checked
+		double h2;                    // %; 0: not checked
+		const char *message;          // in standard error, for a refusal
+		std::string check_chain = ""; // the chain compared with, when not make's
+		const char *from = "40";      // Hz: where the comparison starts
 	};
 	const std::string c = chain;
 	const row rows[] = {
@@ -126,6 +128,18 @@ TEST(Measure, RecordingsOfAnotherChain)
 	         0,
 	         0,
 	         ""},
+	        {"a reflection gated away",
+	         {},
+	         {"--chain", "treble -4 8000 echo 1 1 6 0.5", "--snr", "60"},
+	         {"--window", "5"},
+	         0,
+	         0.1,
+	         "",
+	         -1,
+	         0,
+	         "",
+	         "treble -4 8000",
+	         "1000"},
 	        {"clipped", {}, {"--chain", c, "--clip"}, {}, 65, 0, "", -1, 0, "clips"},
 	        {"silence", {}, {"--silence"}, {}, 65, 0, "", -1, 0, "holds no sweep: silence"},
 	        {"noise", {}, {"--noise"}, {}, 65, 0, "", -1, 0, "holds no sweep"},
@@ -183,9 +197,12 @@ TEST(Measure, RecordingsOfAnotherChain)
 		}
 		std::string text = read_file(s.at("m.txt"));
 		if (r.tolerance > 0) {
-			std::vector<std::string> check{
-			        "check", s.at("m.txt"), "--chain",
-			        r.make.size() > 1 && r.make[0] == "--chain" ? r.make[1] : ""};
+			std::string compared = !r.check_chain.empty() ? r.check_chain
+			                       : r.make.size() > 1 && r.make[0] == "--chain"
+			                               ? r.make[1]
+			                               : "";
+			std::vector<std::string> check{"check",  s.at("m.txt"), "--chain",
+			                               compared, "--from",      r.from};
 			for (const std::string &a : r.make)
 				if (a == "44100")
 					check.insert(check.end(), {"--rate", "44100"});
@@ -387,7 +404,10 @@ TEST(Measure, RepeatsAndTheLoadedFilter)
 	run_result load = run_program(FIRLOAD_BINARY, "firload", {"-q", "-d", "/dev/pcmx.ctl"},
 	                              "1000 0.5\n", kept);
 	ASSERT_EQ(load.status, 0) << load.err;
-	ASSERT_EQ(measure({"-t", "1", "-o", s.at("after.txt")}, kept).status, 0);
+	ASSERT_EQ(
+	        measure({"-t", "1", "-o", s.at("after.txt"), "--ir", s.at("ir.wav")}, kept).status,
+	        0);
+	EXPECT_EQ(read_file(s.at("ir.wav")).substr(0, 4), "RIFF");
 	EXPECT_NEAR(mean_db(read_file(s.at("after.txt"))) - mean_db(read_file(s.at("before.txt"))),
 	            -6.02, 0.1);
 }
