@@ -30,6 +30,9 @@ void sim_dsp_close(int fd);
  * path to the speakers), or null coefficients when it was switched off:
  * kept for the room, and in FIRLOAD_SIM_STATE for later processes. */
 void sim_eq_loaded(int32_t channel, int32_t length, const double *coefficients);
+/* The taps of an output channel's filter, loaded here or kept by an earlier
+ * process, with their count in length; null when there is none. */
+const double *sim_eq_taps(int32_t channel, int32_t *length);
 
 /* The room (sim_room.c): x convolved with h, kept to its first n samples;
  * the room's response applied to x ("default", "none" or a WAV file's

@@ -57,11 +57,6 @@
 typedef ssize_t (*read_fn)(int, void *, size_t);
 typedef ssize_t (*write_fn)(int, const void *, size_t);
 
-struct filter {
-	double *taps;
-	int32_t length;
-};
-
 struct stream {
 	int fd;
 	int32_t format, channels;
@@ -76,12 +71,11 @@ static struct {
 	int ready;
 	read_fn read;
 	write_fn write;
-	const char *path, *room, *state;
+	const char *path, *room;
 	int32_t rate, channels, loopback;
 	int formats[3]; /* s16, s32, f32 */
 	long latency, delay;
 	double noise, gain;
-	struct filter eq[MAX_CHANNELS];
 	struct stream streams[MAX_STREAMS];
 	int nstreams;
 } dsp;
@@ -128,9 +122,6 @@ static void setup(void)
 	dsp.room = getenv("FIRLOAD_SIM_ROOM");
 	if (dsp.room == NULL || *dsp.room == '\0')
 		dsp.room = "default";
-	dsp.state = getenv("FIRLOAD_SIM_STATE");
-	if (dsp.state != NULL && *dsp.state == '\0')
-		dsp.state = NULL;
 	dsp.rate = (int32_t)setting("FIRLOAD_SIM_DSP_RATE", 48000, 8000, 768000);
 	dsp.channels = (int32_t)setting("FIRLOAD_SIM_DSP_CHANNELS", 2, 1, MAX_CHANNELS);
 	dsp.loopback = (int32_t)setting("FIRLOAD_SIM_LOOPBACK", -1, -1, MAX_CHANNELS - 1);
@@ -256,70 +247,6 @@ int sim_dsp_ioctl(int fd, unsigned long request, void *arg)
 	return -1;
 }
 
-/* ---- the filters the control device loaded ---- */
-
-static void state_path(char *out, size_t size, int32_t channel)
-{
-	snprintf(out, size, "%s/tx_dev-0-%d.f64", dsp.state, channel);
-}
-
-void sim_eq_loaded(int32_t channel, int32_t length, const double *coefficients)
-{
-	setup();
-	if (channel < 0 || channel >= MAX_CHANNELS)
-		return;
-	struct filter *f = &dsp.eq[channel];
-	free(f->taps);
-	f->taps = NULL;
-	f->length = 0;
-	if (coefficients != NULL && length > 0) {
-		f->taps = malloc((size_t)length * sizeof(double));
-		if (f->taps == NULL)
-			sim_die("out of memory for a filter", NULL);
-		memcpy(f->taps, coefficients, (size_t)length * sizeof(double));
-		f->length = length;
-	}
-	if (dsp.state == NULL)
-		return;
-	char path[4096];
-	state_path(path, sizeof path, channel);
-	if (f->taps == NULL) {
-		unlink(path);
-		return;
-	}
-	FILE *out = fopen(path, "wb");
-	if (out == NULL || fwrite(f->taps, sizeof(double), (size_t)length, out) != (size_t)length ||
-	    fclose(out) != 0)
-		sim_die("cannot keep the filter in", path);
-}
-
-/* The filter of an output channel: loaded here, or kept by an earlier
- * process; null when there is none. */
-static const struct filter *filter_of(int32_t channel)
-{
-	if (channel >= MAX_CHANNELS)
-		return NULL;
-	struct filter *f = &dsp.eq[channel];
-	if (f->taps != NULL || dsp.state == NULL)
-		return f->taps != NULL ? f : NULL;
-	char path[4096];
-	state_path(path, sizeof path, channel);
-	FILE *in = fopen(path, "rb");
-	if (in == NULL)
-		return NULL;
-	fseek(in, 0, SEEK_END);
-	long bytes = ftell(in);
-	fseek(in, 0, SEEK_SET);
-	if (bytes <= 0 || bytes % 8 != 0)
-		sim_die("a kept filter is damaged", path);
-	f->length = (int32_t)(bytes / 8);
-	f->taps = malloc((size_t)bytes);
-	if (f->taps == NULL || fread(f->taps, 8, (size_t)f->length, in) != (size_t)f->length)
-		sim_die("cannot read the kept filter", path);
-	fclose(in);
-	return f;
-}
-
 /* ---- what the inputs hear ---- */
 
 static double *grow(double *p, size_t count)
@@ -345,9 +272,10 @@ static void hear(struct stream *s, size_t frames)
 		memset(one, 0, frames * sizeof(double));
 		for (size_t i = 0; i < n; i++)
 			one[i] = s->played[i * nch + c];
-		const struct filter *eq = filter_of((int32_t)c);
-		if (eq != NULL)
-			sim_convolve(one, frames, eq->taps, (size_t)eq->length);
+		int32_t length = 0;
+		const double *taps = sim_eq_taps((int32_t)c, &length);
+		if (taps != NULL)
+			sim_convolve(one, frames, taps, (size_t)length);
 		for (size_t i = 0; i < frames; i++)
 			room[i] += one[i];
 	}
