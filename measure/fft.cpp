@@ -1,19 +1,9 @@
 #include "fft.h"
 
-#include <mutex>
-
-namespace
-{
-// FFTW's planner is not thread-safe; the designer may plan in another
-// thread of the same process.
-std::mutex planner;
-} // namespace
-
 real_fft::real_fft(size_t size) : n(size), time(size), bins(size / 2 + 1)
 {
 	if (size == 0 || !time.ok() || !bins.ok())
 		return;
-	std::lock_guard lock(planner);
 	int len = static_cast<int>(size);
 	forward = fft_plan(fftw_plan_dft_r2c_1d(len, time.data(), bins.data(), FFTW_ESTIMATE));
 	inverse = fft_plan(fftw_plan_dft_c2r_1d(len, bins.data(), time.data(), FFTW_ESTIMATE));

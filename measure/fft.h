@@ -61,7 +61,8 @@ struct fft_plan {
 };
 
 // A real signal of n samples and its n/2 + 1 bins, with the plans both
-// ways (unnormalised, as FFTW computes them).
+// ways (unnormalised, as FFTW computes them). FFTW's planner is not
+// thread-safe: make these in the thread that makes the designer's plans.
 struct real_fft {
 	size_t n = 0;
 	fft_buffer<double> time;
