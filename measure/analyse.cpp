@@ -172,7 +172,7 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 	size_t longest = std::max(r.recording.size(), r.loopback.size());
 	real_fft fft(fast_length(longest + s.length + tail));
 	if (!fft.ok()) {
-		why = "no memory for the transforms";
+		why = "no memory for the transforms of a recording this long";
 		return analysis_result::failed;
 	}
 	const size_t n = fft.n;

@@ -1,8 +1,10 @@
 #include "fft.h"
 
+#include <climits>
+
 real_fft::real_fft(size_t size) : n(size), time(size), bins(size / 2 + 1)
 {
-	if (size == 0 || !time.ok() || !bins.ok())
+	if (size == 0 || size > INT_MAX || !time.ok() || !bins.ok())
 		return;
 	int len = static_cast<int>(size);
 	forward = fft_plan(fftw_plan_dft_r2c_1d(len, time.data(), bins.data(), FFTW_ESTIMATE));
