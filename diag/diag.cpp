@@ -53,3 +53,31 @@ std::string memory_text::text()
 		return {};
 	return std::string(data, size);
 }
+
+std::string visible(std::string_view text)
+{
+	std::string out;
+	for (char ch : text) {
+		auto c = static_cast<unsigned char>(ch);
+		const char *named = nullptr;
+		switch (c) {
+		case '\\': named = "\\\\"; break;
+		case '\a': named = "\\a"; break;
+		case '\b': named = "\\b"; break;
+		case '\f': named = "\\f"; break;
+		case '\n': named = "\\n"; break;
+		case '\r': named = "\\r"; break;
+		case '\v': named = "\\v"; break;
+		}
+		if (named != nullptr) {
+			out += named;
+		} else if ((c < 0x20 && c != '\t') || c == 0x7f) {
+			char octal[5];
+			std::snprintf(octal, sizeof octal, "\\%03o", c);
+			out += octal;
+		} else {
+			out += ch;
+		}
+	}
+	return out;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // Set by -q; read by diag. The only process-wide state of the tools.
 extern bool quiet;
@@ -41,3 +42,8 @@ struct memory_text {
 	// Everything written so far; "" when the stream is null or failed.
 	std::string text();
 };
+
+// text with its control characters escaped as vis(3) shows them ("\033",
+// "\a", "\n") and each backslash doubled, for a message that quotes a
+// file's bytes to a terminal or the system log.
+std::string visible(std::string_view text);

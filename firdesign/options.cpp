@@ -2,6 +2,7 @@
 
 #include "outputs.h"
 #include "plot.h"
+#include "text.h"
 
 #include <getopt.h>
 
@@ -75,12 +76,8 @@ std::optional<double> decimal(const char *text)
 // A whole decimal number in the signed 32-bit range, nothing after it.
 std::optional<int32_t> whole_number(const char *text)
 {
-	if (*text == '\0')
-		return std::nullopt;
-	char *end = nullptr;
-	errno = 0;
-	long long v = std::strtoll(text, &end, 10);
-	if (*end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
+	long long v = 0;
+	if (!::whole_number(text, INT32_MIN, INT32_MAX, v))
 		return std::nullopt;
 	return static_cast<int32_t>(v);
 }

@@ -2,6 +2,7 @@
 // designs as the curve is dragged and loads a filter per channel; or, with
 // --apply, the saved profile loaded at boot.
 #include "apply.h"
+#include "diag.h"
 #include "options.h"
 #include "profile.h"
 #include "server.h"
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -41,32 +43,44 @@ bool new_token(std::string &token)
 int read_profile(tune_session &s, const char *path)
 {
 	s.profile_path = path;
-	std::string text, why;
+	s.layout_folder = profile_folder(path);
+	std::string shown = visible(path), text, why;
 	switch (read_text_file(path, largest_profile, text, why)) {
 	case file_read::ok: break;
-	case file_read::missing: return 0;
+	case file_read::missing:
+		std::fprintf(stderr, "firtune: %s does not exist yet; Save will create it\n",
+		             shown.c_str());
+		return 0;
 	case file_read::too_much:
-		std::fprintf(stderr, "firtune: %s: the profile is too large\n", path);
+		std::fprintf(stderr, "firtune: %s: the profile is too large\n", shown.c_str());
 		return EX_DATAERR;
 	case file_read::error:
-		std::fprintf(stderr, "firtune: cannot read %s: %s\n", path, why.c_str());
+		std::fprintf(stderr, "firtune: cannot read %s: %s\n", shown.c_str(), why.c_str());
 		return EX_NOINPUT;
 	}
 	import_error err;
 	if (!parse_profile(text, s.prof, err) ||
-	    !read_profile_layouts(s.profile_path, s.prof, s.layouts, err)) {
-		std::fprintf(stderr, "firtune: %s:%d: %s\n", path, err.line, err.what.c_str());
+	    !read_profile_layouts(s.layout_folder, s.prof, s.layouts, err)) {
+		std::fprintf(stderr, "firtune: %s:%d: %s\n", shown.c_str(), err.line,
+		             visible(err.what).c_str());
 		return EX_DATAERR;
 	}
 	if (s.has_device)
 		for (const profile_channel &c : s.prof.channels)
 			if (c.channel >= s.channels) {
 				std::fprintf(stderr, "firtune: %s:%d: the part has no channel %d\n",
-				             path, c.line, c.channel);
+				             shown.c_str(), c.line, c.channel);
 				return EX_DATAERR;
 			}
 	if (!s.has_device && !s.layouts.empty() && s.layouts.rbegin()->first >= s.channels)
 		s.channels = s.layouts.rbegin()->first + 1;
+	std::vector<std::string> differences = setting_differences(s);
+	for (const std::string &d : differences)
+		std::fprintf(stderr, "firtune: %s: %s\n", shown.c_str(), visible(d).c_str());
+	if (!differences.empty())
+		std::fputs("firtune: Save keeps the profile's device, what and part lines unless "
+		           "the page confirms replacing them\n",
+		           stderr);
 	return 0;
 }
 
@@ -82,6 +96,9 @@ int serve(const tune_settings &settings)
 	if (settings.profile != nullptr)
 		if (int status = read_profile(s, settings.profile))
 			return status;
+	s.max_gain_db = settings.max_gain_given   ? settings.max_gain_db
+	                : s.prof.max_gain.empty() ? default_max_gain
+	                                          : s.prof.max_gain_db;
 	if (int status = plan_designer(s))
 		return status;
 	eq_guard guard{s.eq};
@@ -90,9 +107,9 @@ int serve(const tune_settings &settings)
 		return EX_OSERR;
 	}
 
-	// The server's thread inherits this mask: the signals wait for sigwait.
-	// A shell starts background commands with SIGINT ignored, and an
-	// ignored signal never reaches sigwait.
+	// Any thread the server starts inherits this mask: the signals wait
+	// for the serving loop. A shell starts background commands with SIGINT
+	// ignored, and an ignored signal is never pending.
 	signal(SIGINT, SIG_DFL);
 	signal(SIGTERM, SIG_DFL);
 	sigset_t stop;
@@ -102,20 +119,17 @@ int serve(const tune_settings &settings)
 	pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 	signal(SIGPIPE, SIG_IGN);
 
-	MHD_Daemon *daemon = start_server(s, settings.port);
-	if (daemon == nullptr)
+	tune_server server;
+	if (!start_server(server, s, settings.port))
 		return EX_UNAVAILABLE;
 	std::printf("firtune: http://127.0.0.1:%d/#%s\n", s.port, s.token.c_str());
 	if (std::fflush(stdout) != 0) {
-		stop_server(daemon);
+		stop_server(server);
 		std::fprintf(stderr, "firtune: cannot write standard output: %s\n",
 		             std::strerror(errno));
 		return EX_IOERR;
 	}
-	int signal_number = 0;
-	while (sigwait(&stop, &signal_number) != 0) {
-	}
-	stop_server(daemon);
+	serve_until(server, stop);
 	return 0;
 }
 
@@ -130,6 +144,6 @@ int main(int argc, char **argv)
 	case tune_parse::run: break;
 	}
 	if (settings.apply)
-		return apply_profile(settings.profile);
+		return apply_profile(settings);
 	return serve(settings);
 }

@@ -1,15 +1,14 @@
 #include "options.h"
 
-#include <getopt.h>
+#include "text.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <getopt.h>
 
 void print_tune_usage(FILE *to, bool full)
 {
 	std::fputs("usage: firtune [-d device [-w what] [-p part] [-c channels]] [-r rate]\n"
-	           "               [-n length] [--port N] [profile]\n"
-	           "       firtune --apply profile\n",
+	           "               [-n length] [--max-gain DB] [--port N] [profile]\n"
+	           "       firtune [--max-gain DB] --apply profile\n",
 	           to);
 	if (!full)
 		return;
@@ -19,6 +18,8 @@ void print_tune_usage(FILE *to, bool full)
 	           "  -c, --channels N     channels of the part (default: counted)\n"
 	           "  -r, --rate HZ        sample rate without a device (default 48000)\n"
 	           "  -n, --length N       filter length without a device (default 4096)\n"
+	           "      --max-gain DB    refuse to write a design whose peak gain is above DB\n"
+	           "                       (default: the profile's max-gain, else +12)\n"
 	           "      --port N         port on 127.0.0.1 (default 0: any free port)\n"
 	           "      --apply PROFILE  load every channel of the profile, then end\n"
 	           "  -h, --help           this text\n",
@@ -28,21 +29,7 @@ void print_tune_usage(FILE *to, bool full)
 namespace
 {
 
-enum long_only { opt_port = 256, opt_apply };
-
-// A whole decimal number from low to high, nothing after it.
-bool whole_number(const char *text, long long low, long long high, long long &value)
-{
-	if (*text == '\0')
-		return false;
-	char *end = nullptr;
-	errno = 0;
-	long long v = std::strtoll(text, &end, 10);
-	if (*end != '\0' || errno != 0 || v < low || v > high)
-		return false;
-	value = v;
-	return true;
-}
+enum long_only { opt_port = 256, opt_apply, opt_max_gain };
 
 tune_parse refuse(const char *message, const char *what = "")
 {
@@ -64,6 +51,7 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 	        {"length", required_argument, nullptr, 'n'},
 	        {"port", required_argument, nullptr, opt_port},
 	        {"apply", required_argument, nullptr, opt_apply},
+	        {"max-gain", required_argument, nullptr, opt_max_gain},
 	        {"help", no_argument, nullptr, 'h'},
 	        {nullptr, 0, nullptr, 0},
 	};
@@ -115,6 +103,12 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 				              optarg);
 			s.port = static_cast<int>(v);
 			port_given = true;
+			break;
+		case opt_max_gain:
+			if (!decimal_number(optarg, s.max_gain_db) || s.max_gain_db < 0)
+				return refuse("max-gain must be a number of dB, 0 or more: ",
+				              optarg);
+			s.max_gain_given = true;
 			break;
 		case opt_apply:
 			s.apply = true;

@@ -14,8 +14,10 @@ struct tune_settings {
 	int32_t rate = 48000;                      // -r, Hz, without -d
 	int32_t length = 4096;                     // -n, taps, without -d
 	int port = 0;                              // --port; 0: any free port
-	const char *profile = nullptr;             // the profile operand
-	bool apply = false;                        // --apply: load the profile and end
+	double max_gain_db = 0;                    // --max-gain, when max_gain_given
+	bool max_gain_given = false;
+	const char *profile = nullptr; // the profile operand
+	bool apply = false;            // --apply: load the profile and end
 };
 
 // What parse_tune_options decided.

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -26,15 +27,8 @@ std::string_view word(std::string_view &s)
 
 bool number(std::string_view text, long long high, int32_t &value)
 {
-	if (text.empty() || text.size() > 10)
-		return false;
 	long long v = 0;
-	for (char c : text) {
-		if (c < '0' || c > '9')
-			return false;
-		v = v * 10 + (c - '0');
-	}
-	if (v > high)
+	if (!whole_number(text, 0, high, v))
 		return false;
 	value = static_cast<int32_t>(v);
 	return true;
@@ -46,6 +40,7 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 {
 	p = profile{};
 	std::set<int32_t> seen;
+	std::map<std::string, int32_t> files; // plain_path of each file, by channel
 	bool keyword_seen = false;
 	int n = 0;
 	while (!text.empty()) {
@@ -102,7 +97,21 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 				                 "channel " + std::to_string(c.channel) +
 				                         " given twice");
 			c.file = rest;
+			auto [other, fresh] = files.emplace(plain_path(c.file), c.channel);
+			if (!fresh)
+				return failed_at(err, n,
+				                 "channel " + std::to_string(c.channel) + " uses " +
+				                         c.file + ", which channel " +
+				                         std::to_string(other->second) +
+				                         " uses too");
 			p.channels.push_back(std::move(c));
+		} else if (key == "max-gain") {
+			if (!decimal_number(rest, p.max_gain_db) || p.max_gain_db < 0)
+				return failed_at(err, n,
+				                 "max-gain must be a number of dB, 0 or more");
+			if (!p.max_gain.empty())
+				return failed_at(err, n, "max-gain given twice");
+			p.max_gain = rest;
 		} else {
 			return failed_at(err, n, "unknown keyword '" + std::string(key) + "'");
 		}
@@ -124,6 +133,8 @@ std::string profile_text(const profile &p)
 		out += "part " + std::to_string(p.part) + "\n";
 	for (const profile_channel &c : p.channels)
 		out += "channel " + std::to_string(c.channel) + " " + c.file + "\n";
+	if (!p.max_gain.empty())
+		out += "max-gain " + p.max_gain + "\n";
 	return out;
 }
 
@@ -133,11 +144,45 @@ std::string folder_of(const std::string &path)
 	return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string beside(const std::string &profile_path, const std::string &file)
+std::string plain_path(std::string_view path)
+{
+	std::string out = path.starts_with('/') ? "/" : "";
+	while (!path.empty()) {
+		size_t slash = path.find('/');
+		std::string_view part = path.substr(0, slash);
+		path = slash == std::string_view::npos ? std::string_view{}
+		                                       : path.substr(slash + 1);
+		if (part.empty() || part == ".")
+			continue;
+		if (!out.empty() && out.back() != '/')
+			out += '/';
+		out += part;
+	}
+	return out;
+}
+
+std::string profile_folder(const std::string &profile_path)
+{
+	char *real = realpath(profile_path.c_str(), nullptr);
+	if (real == nullptr) {
+		std::string folder = folder_of(profile_path);
+		real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+		if (real == nullptr)
+			return folder;
+		std::string out = real;
+		std::free(real);
+		return out == "/" ? out : out + "/";
+	}
+	std::string out = folder_of(real);
+	std::free(real);
+	return out;
+}
+
+std::string beside(const std::string &folder, const std::string &file)
 {
 	if (!file.empty() && file[0] == '/')
 		return file;
-	return folder_of(profile_path) + file;
+	return folder + file;
 }
 
 file_read read_text_file(const std::string &path, size_t limit, std::string &text, std::string &why)
@@ -166,14 +211,14 @@ file_read read_text_file(const std::string &path, size_t limit, std::string &tex
 	return file_read::ok;
 }
 
-bool read_profile_layouts(const std::string &profile_path, const profile &p,
+bool read_profile_layouts(const std::string &folder, const profile &p,
                           std::map<int32_t, std::string> &layouts, import_error &err)
 {
 	layouts.clear();
 	for (const profile_channel &c : p.channels) {
 		std::string text, why;
 		// A byte-order mark does not count toward the layout's limit.
-		if (read_text_file(beside(profile_path, c.file), max_layout + 3, text, why) !=
+		if (read_text_file(beside(folder, c.file), max_layout + 3, text, why) !=
 		    file_read::ok)
 			return failed_at(err, c.line, c.file + ": " + why);
 		text = text.c_str(); // a NUL ends the layout

@@ -7,9 +7,11 @@
 //   part 0
 //   channel 0 left.eq
 //   channel 1 right.eq
+//   max-gain 12
 //
-// One keyword a line, '#' comments; layout paths relative to the profile's
-// folder.
+// One keyword a line, '#' comments; layout paths relative to the folder of
+// the profile's real path (a profile reached through a symbolic link finds
+// its layouts beside the file the link leads to).
 #pragma once
 
 #include "text.h"
@@ -39,12 +41,15 @@ struct profile {
 	int32_t part = 0;
 	bool part_given = false;
 	std::vector<profile_channel> channels; // in the order given
+	std::string max_gain;                  // as written; empty when not given
+	double max_gain_db = 0;                // its value in dB, 0 or more
 	int lines = 0;                         // lines read
 };
 
 // Reads a profile. false with err.line and err.what set on an unknown
-// keyword, a keyword without its value, an unknown target, a bad part or
-// channel number or a channel given twice.
+// keyword, a keyword without its value, an unknown target, a bad part,
+// channel number or gain, a channel given twice, or two channels naming
+// one file.
 bool parse_profile(std::string_view text, profile &p, import_error &err);
 
 // The profile as text, in the order parse_profile reads it.
@@ -53,9 +58,18 @@ std::string profile_text(const profile &p);
 // The folder of path, ending in '/', or "" for a bare name.
 std::string folder_of(const std::string &path);
 
-// file as named in a profile at profile_path: absolute as it is, else
-// relative to the profile's folder.
-std::string beside(const std::string &profile_path, const std::string &file);
+// path without "." components and doubled slashes, so that names of one
+// file written two ways compare equal.
+std::string plain_path(std::string_view path);
+
+// The folder of the profile's real path, ending in '/': links followed,
+// for a profile that does not exist yet the real path of its folder; its
+// folder as written when neither can be resolved.
+std::string profile_folder(const std::string &profile_path);
+
+// file as named in a profile whose layouts are in folder (profile_folder):
+// absolute as it is, else relative to folder.
+std::string beside(const std::string &folder, const std::string &file);
 
 // What reading a text file gave.
 enum class file_read { ok, missing, too_much, error };
@@ -65,8 +79,8 @@ enum class file_read { ok, missing, too_much, error };
 file_read read_text_file(const std::string &path, size_t limit, std::string &text,
                          std::string &why);
 
-// Reads every channel's layout file into layouts (keyed by channel), each
+// Reads every channel's layout file (in folder, see beside) into layouts (keyed by channel), each
 // cut at its first NUL as firload reads it. false with err set
 // ("PROFILE:LINE: LAYOUT: why") when one cannot be read.
-bool read_profile_layouts(const std::string &profile_path, const profile &p,
+bool read_profile_layouts(const std::string &folder, const profile &p,
                           std::map<int32_t, std::string> &layouts, import_error &err);

@@ -1,16 +1,22 @@
 #include "session.h"
 
 #include "device.h"
+#include "diag.h"
 #include "layout.h"
+#include "response.h"
 #include "staged.h"
 
+#include <dirent.h>
 #include <sysexits.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 
 namespace
 {
@@ -27,6 +33,58 @@ std::string channel_file(const std::string &profile_path, int32_t channel)
 	return base + ".ch" + std::to_string(channel) + ".eq";
 }
 
+// path as an absolute name, for a profile applied where the working folder
+// is another.
+std::string absolute_path(const std::string &path)
+{
+	if (path.starts_with('/'))
+		return path;
+	if (char *real = realpath(path.c_str(), nullptr)) {
+		std::string out = real;
+		std::free(real);
+		return out;
+	}
+	char here[PATH_MAX];
+	if (getcwd(here, sizeof here) == nullptr)
+		return path;
+	return std::string(here) + "/" + path;
+}
+
+// Whether name is one of staged's temporary files for base:
+// ".BASE." and eight letters or digits.
+bool temporary_of(std::string_view name, std::string_view base)
+{
+	if (name.size() != base.size() + 10 || name[0] != '.' ||
+	    name.substr(1, base.size()) != base || name[base.size() + 1] != '.')
+		return false;
+	for (char c : name.substr(base.size() + 2))
+		if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+			return false;
+	return true;
+}
+
+// Removes the temporary files that a save of path killed half-way left
+// beside the file path leads to.
+void remove_stale_temporaries(const std::string &path)
+{
+	std::string file = path;
+	if (char *real = realpath(path.c_str(), nullptr)) {
+		file = real;
+		std::free(real);
+	}
+	std::string folder = folder_of(file), base = file.substr(folder.size());
+	DIR *d = opendir(folder.empty() ? "." : folder.c_str());
+	if (d == nullptr)
+		return;
+	std::vector<std::string> stale;
+	while (const dirent *e = readdir(d))
+		if (temporary_of(e->d_name, base))
+			stale.push_back(folder + e->d_name);
+	closedir(d);
+	for (const std::string &name : stale)
+		unlink(name.c_str());
+}
+
 } // namespace
 
 int open_device(tune_session &s, const char *path, const eq_target &target, int32_t part,
@@ -37,7 +95,7 @@ int open_device(tune_session &s, const char *path, const eq_target &target, int3
 	int32_t rate = 0;
 	if (const char *failed = device_query(path, target, s.device, rate, fir)) {
 		int e = errno;
-		std::fprintf(stderr, "firtune: %s: %.*s: %s\n", path,
+		std::fprintf(stderr, "firtune: %s: %.*s: %s\n", visible(path).c_str(),
 		             static_cast<int>(std::strlen(failed) - 1), failed, std::strerror(e));
 		return EX_SOFTWARE;
 	}
@@ -48,8 +106,8 @@ int open_device(tune_session &s, const char *path, const eq_target &target, int3
 	part_info_record info{};
 	info.part = part;
 	if (device_part_info(s.device.get(), target, info) < 0) {
-		std::fprintf(stderr, "firtune: %s: Cannot read part information: %s\n", path,
-		             std::strerror(errno));
+		std::fprintf(stderr, "firtune: %s: Cannot read part information: %s\n",
+		             visible(path).c_str(), std::strerror(errno));
 		return EX_SOFTWARE;
 	}
 	if (channels == 0) {
@@ -59,7 +117,7 @@ int open_device(tune_session &s, const char *path, const eq_target &target, int3
 			        stderr,
 			        "firtune: %s: part %d answers filter reads for %d channels and "
 			        "more; give its number of channels with -c\n",
-			        path, part, counted_channels);
+			        visible(path).c_str(), part, counted_channels);
 			return EX_SOFTWARE;
 		}
 	}
@@ -101,6 +159,17 @@ design_outcome design_layout(eq_state &eq, const std::string &text)
 	return o;
 }
 
+std::string gain_refusal(const eq_state &eq, double limit_db)
+{
+	double peak_db = figures_of(eq, design_response(eq), audio_band(eq.rate)).top.db;
+	if (!(peak_db > limit_db))
+		return "";
+	char text[128];
+	std::snprintf(text, sizeof text, "peak gain %+.1f dB exceeds the limit of %+g dB", peak_db,
+	              limit_db);
+	return text;
+}
+
 std::string write_channel(tune_session &s, int32_t channel, double *taps)
 {
 	if (device_write_channel(s.device.get(), *s.target, s.part, channel, s.length, taps) < 0)
@@ -110,28 +179,70 @@ std::string write_channel(tune_session &s, int32_t channel, double *taps)
 	return "";
 }
 
-std::string save_profile(tune_session &s, const std::map<int32_t, std::string> &layouts,
-                         std::vector<std::string> &files)
+std::vector<std::string> setting_differences(const tune_session &s)
 {
-	profile next = s.prof;
-	if (s.has_device) {
-		next.device = s.path;
-		next.what = s.target->keyword;
+	const profile &p = s.prof;
+	std::vector<std::string> out;
+	if (!s.has_device || p.device.empty())
+		return out;
+	std::string device = absolute_path(s.path);
+	if (absolute_path(p.device) != device)
+		out.push_back("the profile names device " + p.device + ", firtune runs with -d " +
+		              s.path);
+	std::string what = p.what.empty() ? "tx_dev" : p.what;
+	if (what != s.target->keyword)
+		out.push_back("the profile names what " + what + ", firtune runs with -w " +
+		              std::string(s.target->keyword));
+	int32_t part = p.part_given ? p.part : 0;
+	if (part != s.part)
+		out.push_back("the profile names part " + std::to_string(part) +
+		              ", firtune runs with -p " + std::to_string(s.part));
+	return out;
+}
+
+std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::string> &layouts,
+                            bool replace_settings, profile &next)
+{
+	next = s.prof;
+	if (s.has_device && (replace_settings || setting_differences(s).empty())) {
+		next.device = absolute_path(s.path);
+		next.what = std::string(s.target->keyword);
 		next.part = s.part;
 		next.part_given = true;
 	}
-	std::map<int32_t, std::string> named;
+	std::set<int32_t> named;
 	for (const profile_channel &c : s.prof.channels)
-		named[c.channel] = c.file;
-	next.channels.clear();
+		named.insert(c.channel);
 	for (const auto &[channel, text] : layouts) {
-		auto known = named.find(channel);
+		if (named.contains(channel))
+			continue;
 		profile_channel c;
 		c.channel = channel;
-		c.file = known != named.end() ? known->second
-		                              : channel_file(s.profile_path, channel);
+		c.file = channel_file(s.profile_path, channel);
 		next.channels.push_back(c);
 	}
+	std::map<std::string, int32_t> files;
+	for (const profile_channel &c : next.channels) {
+		auto [other, fresh] =
+		        files.emplace(plain_path(beside(s.layout_folder, c.file)), c.channel);
+		if (!fresh)
+			return "channel " + std::to_string(c.channel) + " uses " + c.file +
+			       ", which channel " + std::to_string(other->second) + " uses too";
+	}
+	return "";
+}
+
+std::string save_profile(tune_session &s, profile next,
+                         const std::map<int32_t, std::string> &layouts,
+                         std::vector<std::string> &files)
+{
+	std::vector<std::string> paths;
+	for (const profile_channel &c : next.channels)
+		if (layouts.contains(c.channel))
+			paths.push_back(beside(s.layout_folder, c.file));
+	paths.push_back(s.profile_path);
+	for (const std::string &path : paths)
+		remove_stale_temporaries(path);
 
 	std::vector<std::unique_ptr<staged_file>> staged;
 	auto put = [&](const std::string &path, const std::string &text) -> std::string {
@@ -143,11 +254,15 @@ std::string save_profile(tune_session &s, const std::map<int32_t, std::string> &
 			return "cannot write " + path + ": " + std::strerror(e);
 		return "";
 	};
+	size_t i = 0;
 	for (const profile_channel &c : next.channels) {
-		std::string text = layouts.at(c.channel);
+		auto layout = layouts.find(c.channel);
+		if (layout == layouts.end())
+			continue;
+		std::string text = layout->second;
 		if (!text.empty() && text.back() != '\n')
 			text += '\n';
-		if (std::string why = put(beside(s.profile_path, c.file), text); !why.empty())
+		if (std::string why = put(paths[i++], text); !why.empty())
 			return why;
 	}
 	if (std::string why = put(s.profile_path, profile_text(next)); !why.empty())
@@ -159,6 +274,7 @@ std::string save_profile(tune_session &s, const std::map<int32_t, std::string> &
 		files.push_back(f->path);
 	}
 	s.prof = std::move(next);
-	s.layouts = layouts;
+	for (const auto &[channel, text] : layouts)
+		s.layouts[channel] = text;
 	return "";
 }

@@ -15,6 +15,10 @@
 // Channels counted by filter reads at most.
 inline constexpr int32_t counted_channels = 64;
 
+// Highest true peak gain of a design written to a channel, in dB, unless
+// --max-gain or the profile's max-gain line says otherwise.
+inline constexpr double default_max_gain = 12;
+
 struct tune_session {
 	// The device; has_device false: design only.
 	bool has_device = false;
@@ -25,12 +29,14 @@ struct tune_session {
 	unique_fd device;
 	int32_t rate = 48000, length = 4096, channels = 2;
 
-	eq_state eq; // planned once, used by every design
+	eq_state eq;                           // planned once, used by every design
+	double max_gain_db = default_max_gain; // the gain guard's limit
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
 
 	std::string profile_path;               // empty: started without a profile
+	std::string layout_folder;              // where its layouts are: see profile_folder
 	profile prof;                           // as read, or as last saved
 	std::map<int32_t, std::string> layouts; // the profile's layouts, by channel
 };
@@ -54,14 +60,35 @@ struct design_outcome {
 // Designs text (cut at its first NUL) into eq.time.
 design_outcome design_layout(eq_state &eq, const std::string &text);
 
+// The design now in eq checked against the gain guard: "" when its true
+// peak gain (the summary's figure) is within limit_db, else
+// "peak gain +55.2 dB exceeds the limit of +12 dB".
+std::string gain_refusal(const eq_state &eq, double limit_db);
+
 // Writes the taps (N of them) to one channel, or the disable request when
 // taps is null. "" on success, else why.
 std::string write_channel(tune_session &s, int32_t channel, double *taps);
 
-// Saves layouts (by channel) to the profile: the layout files first, then
-// the profile, all staged and committed only when every one was written.
-// Channels the profile had keep their files; others get
-// "<profile stem>.ch<N>.eq" beside the profile. files receives the paths
-// written. "" on success, else why.
-std::string save_profile(tune_session &s, const std::map<int32_t, std::string> &layouts,
+// What the profile's device, what and part lines say that s's device does
+// not, one sentence each; empty when they agree or the profile names no
+// device.
+std::vector<std::string> setting_differences(const tune_session &s);
+
+// The profile a save of layouts (by channel) writes: channels of the
+// profile that layouts lacks keep their lines as they are; channels the
+// profile had keep their file names; others get "<profile stem>.ch<N>.eq"
+// beside the profile. The device, what and part lines become s's device's
+// (the device as an absolute path) where the profile has none or they
+// agree, or with replace_settings; else they stay. "" on success, else
+// why (two channels that would share one file).
+std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::string> &layouts,
+                            bool replace_settings, profile &next);
+
+// Saves layouts (by channel, each a channel of next) and then next: all
+// staged and committed only when every one was written. Temporary files
+// that an earlier save left beside them when it ended half-way are
+// removed first. files receives the paths written. "" on success, else
+// why.
+std::string save_profile(tune_session &s, profile next,
+                         const std::map<int32_t, std::string> &layouts,
                          std::vector<std::string> &files);

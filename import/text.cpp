@@ -23,6 +23,34 @@ bool plain_text(std::string_view &text, std::string &why)
 	return true;
 }
 
+bool whole_number(std::string_view word, long long low, long long high, long long &value)
+{
+	bool negative = word.starts_with('-');
+	std::string_view digits = word.substr(negative ? 1 : 0);
+	if (digits.empty())
+		return false;
+	// Counted as far as high's or low's size allows, so nothing overflows.
+	unsigned long long bound = negative ? 0ULL - static_cast<unsigned long long>(low)
+	                                    : static_cast<unsigned long long>(high);
+	if ((negative && low >= 0) || (!negative && high < 0))
+		return false;
+	unsigned long long v = 0;
+	for (char c : digits) {
+		if (c < '0' || c > '9')
+			return false;
+		unsigned d = static_cast<unsigned>(c - '0');
+		if (d > bound || v > (bound - d) / 10)
+			return false;
+		v = v * 10 + d;
+	}
+	long long signed_v =
+	        negative ? static_cast<long long>(0ULL - v) : static_cast<long long>(v);
+	if (signed_v < low || signed_v > high)
+		return false;
+	value = signed_v;
+	return true;
+}
+
 bool decimal_number(std::string_view word, double &value)
 {
 	size_t i = 0;

@@ -60,6 +60,11 @@ inline bool failed_at(import_error &err, int line, std::string what)
 // numbers here.
 bool decimal_number(std::string_view word, double &value);
 
+// A whole decimal number from low to high and nothing else: digits after
+// an optional '-', no blanks, no '+', no other base. Options, profiles and
+// firtune's requests all read whole numbers with it.
+bool whole_number(std::string_view word, long long low, long long high, long long &value);
+
 // Runs of source lines an import passed over, with the reason. Lines that
 // follow each other with the same reason (blank lines between them do not
 // count) form one run.

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -296,6 +297,27 @@ TEST(firtune, refuses_what_the_rules_forbid_and_writes_nothing)
 	         R"({"channels":[0],"layout":")" + std::string(65535, '1') + "\"}",
 	         {},
 	         422},
+	        {"encoded NUL", "GET", "/style.css%00.js", "", {}, 404},
+	        {"encoded letter", "GET", "/style%2ecss", "", {}, 404},
+	        // Refused on the headers: the body announced is never waited for.
+	        {"tokenless import",
+	         "POST",
+	         "/api/import",
+	         "",
+	         {{"Authorization", ""}, {"Content-Length", "10000000"}},
+	         401},
+	        {"wrong host with a body",
+	         "POST",
+	         "/api/import",
+	         "",
+	         {{"Host", "example.org:" + port}, {"Content-Length", "10000000"}},
+	         421},
+	        {"peak gain over the limit",
+	         "POST",
+	         "/api/load",
+	         R"({"channels":[0,1],"layout":"90.82 82.2243\n"})",
+	         {},
+	         422},
 	};
 	for (const refused &c : cases) {
 		reply r = call(s, c.method, c.path, c.body, c.headers);
@@ -304,12 +326,85 @@ TEST(firtune, refuses_what_the_rules_forbid_and_writes_nothing)
 		EXPECT_NE(r.head.find("X-Content-Type-Options: nosniff"), std::string::npos)
 		        << c.what;
 	}
+	EXPECT_EQ(
+	        call(s, "POST", "/api/load", R"({"channels":[0],"layout":"90.82 82.2243\n"})").body,
+	        "{\"error\":\"peak gain +38.3 dB exceeds the limit of +12 dB\"}\n");
 	EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
 
 	// The same request with every rule kept writes: the refusals above were
 	// refusals of the rule each one broke.
 	EXPECT_EQ(call(s, "POST", "/api/load", load).status, 200);
 	EXPECT_EQ(journal_writes(read_file(s.journal.path)).size(), 1u);
+	EXPECT_EQ(s.stop(), 0);
+}
+
+// A connection to port, or -1.
+int connect_to(int port)
+{
+	int fd = socket(AF_INET, SOCK_STREAM, 0);
+	sockaddr_in a{};
+	a.sin_family = AF_INET;
+	a.sin_port = htons(static_cast<uint16_t>(port));
+	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+TEST(firtune, answers_its_owner_while_other_clients_hold_on)
+{
+	server s({"-n", "512"});
+	ASSERT_GT(s.port, 0);
+	std::string own = "127.0.0.1:" + std::to_string(s.port);
+	// More slow clients than connections were allowed once, each with
+	// headers that never end.
+	std::vector<int> slow;
+	for (int i = 0; i < 40; i++) {
+		int fd = connect_to(s.port);
+		ASSERT_GE(fd, 0);
+		std::string part = "GET / HTTP/1.1\r\nHost: " + own + "\r\nX: ";
+		send(fd, part.data(), part.size(), MSG_NOSIGNAL);
+		slow.push_back(fd);
+	}
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(call(s, "GET", "/api/device", "").status, 200);
+	EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+	// A chunked body over the limit is cut off there, not read to its end.
+	int fd = connect_to(s.port);
+	ASSERT_GE(fd, 0);
+	std::string head =
+	        "POST /api/load HTTP/1.1\r\nHost: " + own + "\r\nAuthorization: Bearer " + s.token +
+	        "\r\nOrigin: http://" + own +
+	        "\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
+	send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+	std::string chunk = "10000\r\n" + std::string(65536, ' ') + "\r\n";
+	size_t sent = 0;
+	timeval limit{10, 0};
+	setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+	while (sent < (size_t{64} << 20) && send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) ==
+	                                            static_cast<ssize_t>(chunk.size()))
+		sent += 65536;
+	EXPECT_LT(sent, size_t{64} << 20);
+	close(fd);
+
+	// Headers get 5 s in all, however slowly their bytes come.
+	for (int i = 0; i < 7; i++) {
+		std::this_thread::sleep_for(std::chrono::seconds(1));
+		for (int f : slow)
+			send(f, "x", 1, MSG_NOSIGNAL);
+	}
+	size_t closed = 0;
+	for (int f : slow) {
+		char c;
+		pollfd p{f, POLLIN, 0};
+		closed += poll(&p, 1, 1000) == 1 && recv(f, &c, 1, MSG_DONTWAIT) <= 0;
+		close(f);
+	}
+	EXPECT_EQ(closed, slow.size());
+	EXPECT_EQ(call(s, "GET", "/api/device", "").status, 200);
 	EXPECT_EQ(s.stop(), 0);
 }
 
@@ -474,6 +569,31 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 	         70,
 	         "Cannot open DSP device",
 	         {}},
+	        {"two channels, one file",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 ./left.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: channel 1 uses ./left.eq, which channel 0 uses too",
+	         {}},
+	        {"peak gain over the limit",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nchannel 1 loud.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: loud.eq: peak gain +38.3 dB exceeds the limit of +12 dB; "
+	         "nothing written",
+	         {}},
+	        {"the profile raises the limit",
+	         "device /dev/pcmx.ctl\nchannel 0 loud.eq\nmax-gain 40\n",
+	         small,
+	         0,
+	         "",
+	         {{0, "90.82 82.2243\n"}}},
+	        {"control characters",
+	         "device /dev/pcmx.ctl\nchan\033[2J\a 0 left.eq\n",
+	         small,
+	         65,
+	         "room.profile:2: unknown keyword 'chan\\033[2J\\a'\n",
+	         {}},
 	};
 	for (const apply_case &c : cases) {
 		char folder[] = "/tmp/firtune-test-XXXXXX";
@@ -489,9 +609,14 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 		put("left.eq", left);
 		put("right.eq", right);
 		put("bad.eq", "100 1\n50 1\n");
+		put("loud.eq", "90.82 82.2243\n");
 		put("room.profile", c.profile);
+		// Applied through a link from another folder: the layouts are
+		// beside the file it leads to.
+		ASSERT_EQ(mkdir((dir + "/etc").c_str(), 0755), 0);
+		ASSERT_EQ(symlink("../room.profile", (dir + "/etc/room.profile").c_str()), 0);
 		run_result r = run_program(FIRTUNE_BINARY, "firtune",
-		                           {"--apply", dir + "/room.profile"}, "", c.env);
+		                           {"--apply", dir + "/etc/room.profile"}, "", c.env);
 		EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.err;
 		if (!c.message.empty()) {
 			EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << "\n"
@@ -509,8 +634,10 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 			        r.out.find("channel " + std::to_string(c.written[i].first) + ": "),
 			        std::string::npos);
 		}
-		for (const char *name : {"left.eq", "right.eq", "bad.eq", "room.profile"})
+		for (const char *name : {"left.eq", "right.eq", "bad.eq", "loud.eq", "room.profile",
+		                         "etc/room.profile"})
 			unlink((dir + "/" + name).c_str());
+		rmdir((dir + "/etc").c_str());
 		rmdir(folder);
 	}
 }
@@ -532,7 +659,16 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 	        {R"({"channels":{"0":"100 1\n","1":"100 1\n50 1\n"}})", 422, ""},
 	        {R"({"channels":{"7":"100 1\n"}})", 422, ""},
 	        {R"({"channels":{"0":1}})", 400, ""},
+	        // Channel 1 is not in the request: its line and file stay.
+	        {R"({"channels":{"0":"60 2\n150 2\n"}})", 200, ""},
+	        {R"({"channels":{"0":"60 2\n","00":"60 2\n"}})", 422, ""},
+	        {R"({"channels":{},"replace_settings":"yes"})", 400, ""},
 	};
+	// What a save killed half-way left: removed by the next save; a name
+	// of another pattern is not.
+	std::string stale = dir + "/.room.profile.Ab3dE6g8", other = dir + "/.room.profile.kept";
+	for (const std::string &name : {stale, other})
+		close(open(name.c_str(), O_WRONLY | O_CREAT, 0600));
 	{
 		server s({"-d", "/dev/pcmx.ctl", path});
 		ASSERT_GT(s.port, 0);
@@ -549,6 +685,20 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 		          std::string::npos);
 		EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
 		EXPECT_EQ(s.stop(), 0);
+	}
+	EXPECT_NE(access(stale.c_str(), F_OK), 0);
+	EXPECT_EQ(unlink(other.c_str()), 0);
+	{
+		// Another target than the profile's: said, and kept on a save.
+		server s({"-d", "/dev/pcmx.ctl", "-w", "rx_dev", path});
+		ASSERT_GT(s.port, 0);
+		EXPECT_NE(call(s, "GET", "/api/profile", "")
+		                  .body.find("the profile names what tx_dev, firtune runs with -w "
+		                             "rx_dev"),
+		          std::string::npos);
+		std::string before = read_file(path);
+		EXPECT_EQ(call(s, "PUT", "/api/profile", R"({"channels":{}})").status, 200);
+		EXPECT_EQ(read_file(path), before);
 	}
 	run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", path}, "", small);
 	EXPECT_EQ(r.status, 0) << r.err;

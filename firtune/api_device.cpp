@@ -1,0 +1,174 @@
+// The requests that write: filters to the device's channels, and the
+// profile with its layouts.
+#include "api.h"
+
+#include "fields.h"
+#include "text.h"
+
+using nlohmann::json;
+
+namespace
+{
+
+http_answer no_device()
+{
+	return refusal(409, "firtune was started without a device (-d): nothing can be loaded");
+}
+
+// Writes the design now in eq.time (or, with off, the disable request) to
+// each channel, one result each.
+http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels, bool off)
+{
+	json results = json::array();
+	for (int32_t c : channels) {
+		json one = json::object();
+		one["channel"] = c;
+		std::string why = write_channel(s, c, off ? nullptr : s.eq.time);
+		one["written"] = why.empty();
+		if (!why.empty())
+			one["error"] = why;
+		results.push_back(one);
+	}
+	json out = json::object();
+	out["channels"] = results;
+	return answer(200, out);
+}
+
+// Designs layout and writes it to channels, unless the design's peak gain
+// is over the guard's limit: then nothing is written to any of them.
+http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
+                             const std::string &layout)
+{
+	design_outcome o = design_layout(s.eq, layout);
+	if (!o.ok)
+		return refusal(422, o.error, o.line);
+	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
+		return refusal(422, why);
+	return write_channels(s, channels, false);
+}
+
+// The "channels" object of a save: channel numbers, as written in decimal,
+// and the layouts, each one the designer takes.
+bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::string> &layouts,
+                     http_answer &refused)
+{
+	if (!given.is_object()) {
+		refused =
+		        refusal(400, "'channels' must be an object of channel numbers and layouts");
+		return false;
+	}
+	int32_t limit = s.has_device ? s.channels : profile_channel_limit;
+	for (auto item = given.begin(); item != given.end(); ++item) {
+		const std::string &key = item.key();
+		if (!item->is_string()) {
+			refused = refusal(400, "each channel's layout must be a string");
+			return false;
+		}
+		long long channel = 0;
+		if (!whole_number(key, 0, limit - 1, channel)) {
+			refused = refusal(422, "the part has no channel " + key);
+			return false;
+		}
+		if (layouts.contains(static_cast<int32_t>(channel))) {
+			refused =
+			        refusal(422, "channel " + std::to_string(channel) + " given twice");
+			return false;
+		}
+		std::string layout;
+		if (!layout_text(item->get_ref<const std::string &>(), layout, refused))
+			return false;
+		design_outcome o = design_layout(s.eq, layout);
+		if (!o.ok) {
+			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
+			return false;
+		}
+		layouts[static_cast<int32_t>(channel)] = std::move(layout);
+	}
+	return true;
+}
+
+} // namespace
+
+http_answer post_load(const api_call &c)
+{
+	tune_session &s = c.session;
+	if (!s.has_device)
+		return no_device();
+	json body;
+	http_answer refused;
+	std::vector<int32_t> channels;
+	std::string given, layout;
+	if (!json_object(c.request.body, {"channels", "layout"}, body, refused) ||
+	    !channel_list(body, s.channels, channels, refused) ||
+	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused))
+		return refused;
+	return design_and_write(s, channels, layout);
+}
+
+http_answer post_bypass(const api_call &c)
+{
+	tune_session &s = c.session;
+	if (!s.has_device)
+		return no_device();
+	json body;
+	http_answer refused;
+	std::vector<int32_t> channels;
+	if (!json_object(c.request.body, {"channels"}, body, refused) ||
+	    !channel_list(body, s.channels, channels, refused))
+		return refused;
+	// Bypass is the flat design: the same length and delay as any other.
+	return design_and_write(s, channels, "");
+}
+
+http_answer post_off(const api_call &c)
+{
+	tune_session &s = c.session;
+	if (!s.has_device)
+		return no_device();
+	json body;
+	http_answer refused;
+	std::vector<int32_t> channels;
+	if (!json_object(c.request.body, {"channels"}, body, refused) ||
+	    !channel_list(body, s.channels, channels, refused))
+		return refused;
+	return write_channels(s, channels, true);
+}
+
+http_answer get_profile(const api_call &c)
+{
+	const tune_session &s = c.session;
+	json out = json::object();
+	out["path"] = s.profile_path.empty() ? json(nullptr) : json(s.profile_path);
+	json channels = json::object();
+	for (const auto &[channel, text] : s.layouts)
+		channels[std::to_string(channel)] = text;
+	out["channels"] = channels;
+	out["differences"] = setting_differences(s);
+	return answer(200, out);
+}
+
+http_answer put_profile(const api_call &c)
+{
+	tune_session &s = c.session;
+	if (s.profile_path.empty())
+		return refusal(409, "firtune was started without a profile file: start it with "
+		                    "one to save");
+	json body;
+	http_answer refused;
+	std::map<int32_t, std::string> layouts;
+	bool replace_settings = false;
+	if (!json_object(c.request.body, {"channels", "replace_settings"}, body, refused) ||
+	    !profile_layouts(s, body["channels"], layouts, refused) ||
+	    !optional_bool(body, "replace_settings", replace_settings, refused))
+		return refused;
+	profile next;
+	if (std::string why = profile_to_save(s, layouts, replace_settings, next); !why.empty())
+		return refusal(422, why);
+	std::vector<std::string> files;
+	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
+		return refusal(500, why);
+	json out = json::object();
+	out["saved"] = s.profile_path;
+	out["files"] = files;
+	return answer(200, out);
+}
