@@ -77,7 +77,7 @@ echo "== firmeasure: measure the simulated room, correct it, measure again   (N 
 # room hears what firload loaded, kept in a state folder between processes.
 mkdir -p "$work/state"
 room() {
-	FIRLOAD_SIM_STATE="$work/state" "$top/sim/firload-sim" -L "$build/libfirload_sim.so" \
+	"$top/sim/firload-sim" -L "$build/libfirload_sim.so" -S "$work/state" \
 		-r 48000 -n 65536 -C 2 -N "pcmx front" "$@"
 }
 # The largest deviation of a 1/6-octave-smoothed measurement from the
