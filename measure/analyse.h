@@ -45,11 +45,9 @@ enum class analysis_result {
 inline constexpr size_t clip_run = 4;
 // Below this peak-to-noise ratio of the deconvolved signal there is no sweep.
 inline constexpr double least_peak_to_noise_db = 25;
-// The least part of the deconvolved energy above the noise that the
-// window must hold.
+// The least part of each octave's deconvolved energy that lies within the
+// second after the start, for most octaves.
 inline constexpr double least_held = 0.5;
-// Octave bands of a response arrive within this many ms of each other.
-inline constexpr double largest_spread_ms = 200;
 // The least signal-to-noise ratio before the summary warns.
 inline constexpr double low_snr_db = 30;
 
