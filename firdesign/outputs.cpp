@@ -102,10 +102,18 @@ int write_taps(staged_file &file, std::string_view ext, std::span<const double> 
 
 int write_response(staged_file &file, const response &r)
 {
-	std::fputs("frequency_hz,requested_db,achieved_db\n", file.stream);
-	for (size_t i = 0; i < r.freq.size(); i++)
-		std::fprintf(file.stream, "%.10g,%.10g,%.10g\n", r.freq[i], to_db(r.requested[i]),
+	// Minimum phase adds the group delay, which differs by frequency.
+	bool delay = !r.delay_ms.empty();
+	std::fputs(delay ? "frequency_hz,requested_db,achieved_db,group_delay_ms\n"
+	                 : "frequency_hz,requested_db,achieved_db\n",
+	           file.stream);
+	for (size_t i = 0; i < r.freq.size(); i++) {
+		std::fprintf(file.stream, "%.10g,%.10g,%.10g", r.freq[i], to_db(r.requested[i]),
 		             to_db(r.achieved[i]));
+		if (delay)
+			std::fprintf(file.stream, ",%.10g", r.delay_ms[i]);
+		std::fputc('\n', file.stream);
+	}
 	return finish(file);
 }
 
@@ -181,7 +189,8 @@ bool to_standard_output(const run_outputs &outs)
 	return false;
 }
 
-int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length)
+int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length,
+                  eq_phase phase)
 {
 	hold_signals(guard);
 	for (size_t i = 0; i < slot_count; i++) {
@@ -191,7 +200,8 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 			return fail(EX_CANTCREAT, "cannot create %s: %s\n", shown(outs.paths[i]),
 			            std::strerror(e));
 		if (outs.files[i].kind == output_kind::in_place && !outs.quiet)
-			fail(0, "%s: its folder is not writable: the file is written in place\n",
+			fail(0,
+			     "%s: its folder is not writable: the file will be written in place\n",
 			     outs.paths[i]);
 	}
 	if (const char *path = outs.paths[slot_plot]) {
@@ -200,7 +210,7 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 		// Forked before the signal thread starts: the process has one
 		// thread then.
 		if (int e = plot_start(outs.plot, outs.files[slot_plot], device,
-		                       design_page(rate, length)))
+		                       design_page(rate, length, phase)))
 			return fail(EX_OSERR, "cannot draw %s: %s\n", shown(path),
 			            std::strerror(e));
 		std::lock_guard<std::mutex> hold(guard.lock);
@@ -244,10 +254,14 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
                   std::string_view layout)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
-	if (outs.paths[slot_plot] != nullptr)
+	if (outs.paths[slot_plot] != nullptr) {
 		if (int e = plot_send(outs.plot, 0,
 		                      gain_panel(plot_response(state, r), state.rate)))
 			return unsent(outs, e);
+		if (state.phase == eq_phase::minimum)
+			if (int e = plot_send(outs.plot, 2, delay_panel(r, state.rate)))
+				return unsent(outs, e);
+	}
 	if (outs.paths[slot_table] != nullptr)
 		if (int status =
 		            written(outs, slot_table, write_response(outs.files[slot_table], r)))

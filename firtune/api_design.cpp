@@ -52,6 +52,12 @@ json summary_json(const design_summary &d)
 	s["deviation_db"] = d.dev.any ? number_or_null(d.dev.db) : json(nullptr);
 	s["deviation_hz"] = d.dev.any ? number_or_null(d.dev.freq) : json(nullptr);
 	s["tap_sum"] = number_or_null(d.tap_sum);
+	s["phase"] = phase_name(d.phase);
+	if (d.phase == eq_phase::minimum) {
+		s["group_delay_ms"] = d.delay_any ? json::array({number_or_null(d.delay_low_ms),
+		                                                 number_or_null(d.delay_high_ms)})
+		                                  : json(nullptr);
+	}
 	s["advice"] = d.advice;
 	s["text"] = summary_text(d);
 	return s;
@@ -161,6 +167,8 @@ http_answer get_device(const api_call &c)
 	d["length"] = s.length;
 	d["channels"] = s.channels;
 	d["can_load"] = s.has_device;
+	d["max_gain_db"] = s.max_gain_db;
+	d["phase"] = phase_name(s.phase);
 	if (!s.has_device)
 		d["reason"] = "started without a device (-d): design only";
 	return answer(200, d);
@@ -172,17 +180,23 @@ http_answer post_design(const api_call &c)
 	json body;
 	http_answer refused;
 	std::string given, layout;
-	if (!json_object(c.request.body, {"layout"}, body, refused) ||
-	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused))
+	// A design names its phase, or takes the session's; it changes nothing.
+	eq_phase phase = c.session.phase;
+	if (!json_object(c.request.body, {"layout", "phase"}, body, refused) ||
+	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused) ||
+	    !optional_phase(body, phase, refused))
 		return refused;
-	design_outcome o = design_layout(eq, layout);
+	design_outcome o = design_layout(eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	response resp = design_response(eq);
 	json out = json::object();
+	out["phase"] = phase_name(phase);
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
+	if (phase == eq_phase::minimum)
+		out["group_delay_ms"] = resp.delay_ms;
 	out["breakpoints"] = breakpoints(eq);
 	out["summary"] = summary_json(summarize(eq, resp, layout.c_str(), false));
 	return answer(200, out);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "answer.h"
+#include "minphase.h"
 
 #include <nlohmann/json.hpp>
 
@@ -40,6 +41,10 @@ bool optional_number(const nlohmann::json &object, const char *name, double &val
 // A layout as firload would read it: without a byte-order mark, up to its
 // first NUL, within firload's limit (422 otherwise).
 bool layout_text(std::string_view given, std::string &layout, http_answer &refused);
+
+// The "phase" field: "linear" or "minimum" (422 for another string);
+// absent or null leaves phase as it is.
+bool optional_phase(const nlohmann::json &object, eq_phase &phase, http_answer &refused);
 
 // The "channels" field: a non-empty array of channel numbers below count,
 // each taken once, in the order given.

@@ -7,6 +7,7 @@
 #include "summary.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,8 @@
 
 namespace
 {
+
+using json = nlohmann::json;
 
 constexpr double pi = 3.141592653589793;
 
@@ -455,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(
         [](const auto &p) { return p.param.name; });
 
 // A layout times a factor: the response in dB moves by the factor,
-// however small the gains.
+// however small the gains, and the largest deviation stays where it was.
 class ScaleInvariance : public testing::TestWithParam<double>
 {
 };
@@ -474,6 +477,11 @@ TEST_P(ScaleInvariance, ResponseMovesByTheFactor)
 		EXPECT_NEAR(to_db(b.achieved[i] / a.achieved[i]), to_db(factor), 1e-6) << i;
 		EXPECT_NEAR(to_db(b.requested[i] / a.requested[i]), to_db(factor), 1e-9) << i;
 	}
+	deviation da = design_deviation(one.state), dv = design_deviation(other.state);
+	ASSERT_TRUE(da.any);
+	ASSERT_TRUE(dv.any);
+	EXPECT_NEAR(dv.db, da.db, 1e-6);
+	EXPECT_NEAR(dv.freq, da.freq, 1e-6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScaleInvariance, testing::Values(1e-9, 1e-4, 1e6));
@@ -517,5 +525,39 @@ INSTANTIATE_TEST_SUITE_P(
         testing::Values(advice_case{"NarrowPeak", "999 1\n1000 3.16\n1001 1\n", 4096, 1},
                         advice_case{"Notch", "1000 1\n1010 0.1\n1020 1\n", 256, 10}),
         [](const auto &p) { return p.param.name; });
+
+// ---- the layout rule the page shares -----------------------------------
+
+// Texts, the filter they are read for, and whether they read: the line that
+// fails, or gains at chosen frequencies. The page's tests read the file too.
+TEST(LayoutVectors, ReadAsThePageReadsThem)
+{
+	json vectors = json::parse(read_file(FIRLOAD_LAYOUT_VECTORS), nullptr, false);
+	ASSERT_TRUE(vectors.is_array() && !vectors.empty());
+	for (const json &v : vectors) {
+		ASSERT_TRUE(v.is_object() && v.contains("text") && v.contains("ok"));
+		const std::string text = v.value("text", "");
+		SCOPED_TRACE(v.value("why", text));
+		const auto length = v.value("length", int32_t{4096});
+		std::vector<double> spectrum(static_cast<size_t>(length));
+		std::vector<eq_segment> segments;
+		int32_t normalize = -1;
+		int line = 0;
+		eq_output out{};
+		out.error_line = &line;
+		int ok = eq_build_spectrum(text.c_str(), v.value("rate", 48000.0), length,
+		                           spectrum.data(), &normalize, out, &segments);
+		ASSERT_EQ(ok == 1, v.value("ok", false));
+		if (ok == 0) {
+			EXPECT_EQ(line, v.value("line", 0));
+			continue;
+		}
+		EXPECT_EQ(normalize == 1, v.value("normalize", false));
+		for (const json &g : v.value("gains", json::array()))
+			EXPECT_NEAR(eq_segments_gain(segments, g[0].get<double>()),
+			            g[1].get<double>(), 1e-9)
+			        << "at " << g[0] << " Hz";
+	}
+}
 
 } // namespace

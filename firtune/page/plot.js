@@ -1,6 +1,6 @@
 // The response plot: an SVG in its own pixels, a log frequency axis from
 // 10 Hz to half the rate, gain in dB, the curves and the handles.
-import { makeScale, hzToX, dbToY, frequencyTicks, formatHz, dbTicks } from "./scale.js";
+import { makeScale, hzToX, dbToY, dbToYBeyond, frequencyTicks, formatHz, dbTicks } from "./scale.js";
 import { gainToDb } from "./layout.js";
 
 const ns = "http://www.w3.org/2000/svg";
@@ -16,17 +16,21 @@ function el(name, attrs, parent)
 	return e;
 }
 
-// The plot's elements, drawn back to front.
+// The plot's elements, drawn back to front. The curves are clipped to the
+// axes: what lies beyond them is cut off, never drawn on an edge.
 export function makePlot(svg)
 {
 	const plot = { svg, scale: null, width: 0, height: 0 };
 	plot.grid = el("g", { class: "grid" }, svg);
-	plot.others = el("g", { class: "others" }, svg);
-	plot.measured = el("path", { class: "curve measured" }, svg);
-	plot.target = el("path", { class: "curve target" }, svg);
-	plot.predicted = el("path", { class: "curve predicted" }, svg);
-	plot.achieved = el("path", { class: "curve achieved", id: "achieved" }, svg);
-	plot.requested = el("path", { class: "curve requested", id: "requested" }, svg);
+	const clip = el("clipPath", { id: "plot-area" }, el("defs", {}, svg));
+	plot.area = el("rect", {}, clip);
+	const curves = el("g", { "clip-path": "url(#plot-area)" }, svg);
+	plot.others = el("g", { class: "others" }, curves);
+	plot.measured = el("path", { class: "curve measured" }, curves);
+	plot.target = el("path", { class: "curve target" }, curves);
+	plot.predicted = el("path", { class: "curve predicted" }, curves);
+	plot.achieved = el("path", { class: "curve achieved", id: "achieved" }, curves);
+	plot.requested = el("path", { class: "curve requested", id: "requested" }, curves);
 	plot.handles = el("g", { class: "handles" }, svg);
 	return plot;
 }
@@ -43,6 +47,8 @@ export function frame(plot, rate, top, bottom)
 	plot.scale = makeScale(10, fmax, margin.left, plot.width - margin.right, top, bottom,
 	                       margin.top, plot.height - margin.bottom);
 	const s = plot.scale;
+	for (const [k, v] of Object.entries({ x: s.x0, y: s.y0, width: s.x1 - s.x0, height: s.y1 - s.y0 }))
+		plot.area.setAttribute(k, v);
 	plot.grid.replaceChildren();
 	for (const f of frequencyTicks(s.fmin, fmax)) {
 		const x = hzToX(s, f).toFixed(1);
@@ -62,7 +68,8 @@ export function frame(plot, rate, top, bottom)
 }
 
 // Path data for [hz, dB] pairs; null dB values break the line. Points
-// beyond the axis are left out.
+// beyond the frequency axis are left out; gains beyond the dB axis go
+// beyond its edges.
 export function pathData(s, pairs)
 {
 	let d = "";
@@ -72,7 +79,7 @@ export function pathData(s, pairs)
 			pen = false;
 			continue;
 		}
-		d += `${pen ? "L" : "M"}${hzToX(s, hz).toFixed(1)} ${dbToY(s, db).toFixed(1)}`;
+		d += `${pen ? "L" : "M"}${hzToX(s, hz).toFixed(1)} ${dbToYBeyond(s, db).toFixed(1)}`;
 		pen = true;
 	}
 	return d;
@@ -91,7 +98,10 @@ export function drawOthers(plot, curves)
 		el("path", { class: "curve other", d: pathData(plot.scale, pairs) }, plot.others);
 }
 
-// One focusable circle a breakpoint, holding its values for scripts.
+// One focusable circle a breakpoint, holding its values for scripts. A
+// breakpoint beyond the axes sits on the edge it is beyond; it is marked as
+// such when the axis cannot show it (a gain of 0, more than the dB axis
+// spans, above half the rate); below 10 Hz the gain is flat anyway.
 export function drawHandles(plot, points, active)
 {
 	const s = plot.scale;
@@ -112,5 +122,6 @@ export function drawHandles(plot, points, active)
 		c.setAttribute("aria-label", `breakpoint ${i + 1}: ${p.hz} Hz, ${
 		        Number.isFinite(db) ? db.toFixed(1) : "minus infinity"} dB`);
 		c.classList.toggle("active", i === active);
+		c.classList.toggle("beyond", !(db >= s.dbBottom && db <= s.dbTop && p.hz <= s.fmax));
 	});
 }

@@ -27,6 +27,15 @@ export function dbToY(s, db)
 	return s.y0 + ((s.y1 - s.y0) * (s.dbTop - clamped)) / (s.dbTop - s.dbBottom);
 }
 
+// The same without the clamp: values beyond the axis land beyond its
+// edges (-Infinity far below), where the plot's clip hides them.
+export function dbToYBeyond(s, db)
+{
+	const h = s.y1 - s.y0;
+	const y = s.y0 + (h * (s.dbTop - db)) / (s.dbTop - s.dbBottom);
+	return Math.min(Math.max(y, s.y0 - 4 * h), s.y1 + 4 * h);
+}
+
 export function yToDb(s, y)
 {
 	return s.dbTop - ((y - s.y0) * (s.dbTop - s.dbBottom)) / (s.y1 - s.y0);

@@ -77,6 +77,14 @@ Promise.all(['/scale.js', '/layout.js', '/queue.js', '/history.js'].map(m => imp
 """
 
 
+VECTOR_SCRIPT = """
+const [vectors, done] = arguments;
+import('/layout.js').then(m => done(vectors.map(v => {
+  const p = m.parseLayout(v.text, {rate: v.rate || 48000, length: v.length || 4096});
+  return p.ok ? {ok: true, normalize: p.normalize, gains: v.gains.map(([f]) => m.gainAt(p.points, f))} : {ok: false, line: p.line};
+})));
+"""
+
 BURST = """
 const h = document.querySelectorAll('.breakpoint')[3], r = h.getBoundingClientRect();
 const at = {bubbles: true, pointerId: 7, button: 0, clientX: r.x + r.width / 2, clientY: r.y + r.height / 2};
@@ -118,6 +126,12 @@ class Units(unittest.TestCase):
                 for (expr, want), g in zip(UNITS, got):
                     with self.subTest(expr=expr):
                         self.assertTrue("value" in g and close(g["value"], want), "%s gave %s" % (expr, g))
+                # The layout texts the designer's tests read too.
+                vectors = json.loads(read(os.path.join(browser.TOP, "tests", "layout-vectors.json")))
+                for v, g in zip(vectors, driver.execute_async_script(VECTOR_SCRIPT, vectors)):
+                    want = {"ok": True, "normalize": v.get("normalize", False), "gains": [g for _, g in v["gains"]]} \
+                        if v["ok"] else {"ok": False, "line": v["line"]}
+                    self.assertTrue(close(g, want), "%s: %s" % (v["why"], g))
                 self.assertEqual(browser.errors(driver), [])
             finally:
                 driver.quit()
@@ -172,6 +186,13 @@ class Scenarios(unittest.TestCase):
 
     def writes(self, since):
         return browser.journal_writes(self.app.journal, since)
+
+    def states(self, driver=None):
+        return [e.get_attribute("data-state") for e in (driver or self.driver).find_elements(By.CSS_SELECTOR, "#channel-state li")]
+
+    def unsaved(self, driver):
+        return driver.execute_script("const e = new Event('beforeunload', {cancelable: true});"
+                                     " window.dispatchEvent(e); return e.defaultPrevented")
 
     def test_1_open(self):
         d = self.driver
@@ -272,6 +293,28 @@ class Scenarios(unittest.TestCase):
         lines = self.act("off", 2)
         self.assertIn("latency", lines[0])
         self.assertEqual(self.writes(mark), [("off", 0, ()), ("off", 1, ())])
+        self.assertEqual(self.states(), ["off", "off"])
+        # Linked from channel 0: the buttons act on channel 1 too, each with
+        # its own layout; an edit that would replace channel 1's different
+        # layout asks first, and Undo brings it back.
+        d = self.driver
+        Select(d.find_element(By.ID, "channel")).select_by_value("0")
+        d.find_element(By.ID, "link").click()
+        self.act("load", 2)
+        self.assertEqual(self.states(), ["loaded", "loaded"])
+        for accept, state in ((False, "loaded"), (True, "edited since load")):
+            self.js("window.confirm = () => arguments[0]", accept)
+            d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+            self.assertEqual(self.states(), [state, state])
+        edited = d.find_element(By.ID, "layout-text").get_attribute("value")
+        for title, want, label in (("Bypass", "bypassed", "EQ"), ("not the layout loaded before", "loaded", "Bypass")):
+            mark = browser.journal_length(self.app.journal)
+            self.assertIn(title, self.act("bypass", 2)[0])
+            self.assertEqual((self.states(), d.find_element(By.ID, "bypass").text), ([want, want], label))
+        self.assertEqual({c: t for r, c, t in self.writes(mark)}, {0: self.firload(edited), 1: self.firload(edited)})
+        d.find_element(By.ID, "undo").click()  # test_4 finds channel 1's layout again
+        d.find_element(By.ID, "link").click()
+        self.idle()
 
     def test_4_save_apply(self):
         self.driver.find_element(By.ID, "save").click()
@@ -306,9 +349,23 @@ class Scenarios(unittest.TestCase):
                 browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
                 self.idle()
                 self.assertEqual(d.find_element(By.ID, "notes").text.splitlines(), want["notes"])
+                self.assertTrue(d.find_element(By.ID, "import-file").get_attribute("value").endswith(name))
                 for curve in ("measured", "target", "predicted"):
                     drawn = d.find_element(By.CSS_SELECTOR, "path." + curve).get_attribute("d") not in ("", None)
                     self.assertEqual(drawn, want["measurement"] is not None, curve)
+                # The layout keeps its own dB axis; a measurement is shifted
+                # onto it, and a drag stays within the axis shown.
+                self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".breakpoint.beyond"), [])
+                self.assertEqual("shifted by" in d.find_element(By.ID, "measurement-note").text, drawn)
+                axis = [float(e.text) for e in d.find_elements(By.CSS_SELECTOR, ".ylabel") if e.text != "dB"]
+                ActionChains(d, duration=0).click_and_hold(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0]) \
+                    .move_by_offset(0, 400).release().perform()
+                db = float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].get_attribute("data-db"))
+                self.assertTrue(min(axis) - 0.01 <= db <= max(axis) + 0.01, (db, axis))
+        # A refused import leaves no notes of the one before.
+        d.find_element(By.ID, "import-file").send_keys(os.path.join(self.folder, "room.profile"))
+        browser.wait(d, lambda d: d.find_element(By.ID, "import-error").text != "")
+        self.assertEqual(d.find_element(By.ID, "notes").text, "")
 
     def test_6_server_gone(self):
         d = self.driver
@@ -318,6 +375,67 @@ class Scenarios(unittest.TestCase):
         browser.wait(d, lambda d: "does not answer" in d.find_element(By.ID, "status").text)
         # The refused connection is the browser's to log, and nothing else.
         self.assertTrue(all("ERR_CONNECTION_REFUSED" in e for e in browser.errors(d)))
+
+    def test_7_what_channels_hold(self):
+        """A channel that refuses writes, profile layouts the page cannot
+        read or reads only in part, and what Save then sends."""
+        folder = os.path.join(self.folder, "held")
+        os.mkdir(folder)
+        files = {"tail.eq": "100 2\n30000 3\nnotes after the pairs\n", "bad.eq": "60 2\n50 1\n",
+                 "held.profile": "device /dev/pcmx.ctl\npart 1\nchannel 0 tail.eq\nchannel 1 bad.eq\n"}
+        for name, text in files.items():
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        profile = os.path.join(folder, "held.profile")
+        os.environ["FIRLOAD_SIM_FAIL"] = "write@1"
+        try:
+            app = browser.Firtune(["-d", "/dev/pcmx.ctl", profile], folder=folder)
+        finally:
+            del os.environ["FIRLOAD_SIM_FAIL"]
+        d = browser.chromium()
+        try:
+            d.get(app.url())
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"))
+            self.assertIn("channel 1, line 2", d.find_element(By.ID, "layout-error").text)
+            self.assertIn("line 3 on is never read", d.find_element(By.ID, "layout-warning").text)
+            self.assertFalse(self.unsaved(d))
+            self.assertIn("part 1", d.find_element(By.ID, "save-note").text)
+            d.execute_script("window.asked = ''; window.confirm = (m) => ((window.asked += m), false)")
+            Select(d.find_element(By.ID, "channel")).select_by_value("all")
+            # Bypass reaches channel 0 only: the button offers EQ, and an EQ
+            # the gain limit refuses shows the reason and changes nothing.
+            d.find_element(By.ID, "bypass").click()
+            browser.wait(d, lambda d: self.states(d) == ["bypassed", "unknown"])
+            self.assertEqual(d.find_element(By.ID, "bypass").text, "EQ")
+            Select(d.find_element(By.ID, "channel")).select_by_value("0")
+            d.execute_script("const a = document.getElementById('layout-text'); a.value = '100 1000\\n';"
+                             " a.dispatchEvent(new Event('change'))")  # +60 dB
+            d.find_element(By.ID, "bypass").click()
+            browser.wait(d, lambda d: "exceeds the limit of +12 dB" in d.find_element(By.ID, "action-error").text)
+            self.assertEqual(self.states(d), ["bypassed", "unknown"])
+            d.find_element(By.ID, "undo").click()
+            # Load refuses while a cell holds what the page refused.
+            for typed in (",5", Keys.BACKSPACE * 2):  # refused, then as it was
+                cell = d.find_elements(By.CSS_SELECTOR, "#points tbody tr")[1].find_element(By.CSS_SELECTOR, "[data-field=gain]")
+                cell.send_keys(typed, Keys.TAB)
+                if typed == ",5":
+                    d.find_element(By.ID, "load").click()
+                    self.assertIn("breakpoint 2", d.find_element(By.ID, "action-error").text)
+            # Save: channel 0 as firtune read it, never the unread channel 1.
+            for edit, want in ((False, files["tail.eq"]), (True, "100 2.11349\n30000 3\n")):
+                if edit:
+                    d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+                    self.assertTrue(self.unsaved(d))
+                d.find_element(By.ID, "save").click()
+                browser.wait(d, lambda d: "Saved" in d.find_element(By.ID, "result").text)
+                self.assertEqual([read(os.path.join(folder, f)) for f in ("tail.eq", "bad.eq")], [want, files["bad.eq"]])
+                self.assertIn("part 1\n", read(profile))  # asked, and kept on Cancel
+                self.assertIn("part 1", d.execute_script("return window.asked"))
+                self.assertFalse(self.unsaved(d))
+            self.assertEqual([e for e in browser.errors(d) if "/api/load" not in e or "422" not in e], [])
+        finally:
+            d.quit()
+            app.stop()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,73 @@
+// Import: a file (or dropped file) sent to firtune's importer with the
+// measurement options; its layout becomes the edited channels' layout.
+import { call, failure } from "./api.js";
+import { parseLayout } from "./layout.js";
+import { $, state, targets, reach } from "./state.js";
+import { drawAll } from "./view.js";
+import { change } from "./edit.js";
+
+function numberOption(id)
+{
+	const v = $(id).value.trim();
+	return v === "" ? undefined : Number(v);
+}
+
+// A refused import leaves no notes of an earlier one.
+export async function importText(text)
+{
+	$("import-error").textContent = "";
+	$("notes").replaceChildren();
+	const options = {};
+	const smooth = numberOption("opt-smooth"), boost = numberOption("opt-max-boost"), cut = numberOption("opt-max-cut");
+	if (smooth !== undefined)
+		options.smooth = smooth;
+	if (boost !== undefined)
+		options.max_boost = boost;
+	if (cut !== undefined)
+		options.max_cut = cut;
+	const range = $("opt-range").value.trim();
+	if (range !== "") {
+		const m = /^([0-9.eE+]+)\s*[:\s-]\s*([0-9.eE+]+)$/.exec(range);
+		if (m === null) {
+			$("import-error").textContent = "Range: low:high in Hz, such as 20:20000";
+			return;
+		}
+		options.range = [Number(m[1]), Number(m[2])];
+	}
+	const targetFile = $("opt-target").files[0];
+	if (targetFile)
+		options.target = await targetFile.text();
+	const format = $("import-format").value || null;
+	const answer = await call(state.token, "POST", "/api/import", { text, format, options });
+	if (answer.status !== 200 || !answer.body || typeof answer.body.layout !== "string") {
+		$("import-error").textContent = `Import refused: ${failure(answer)}`;
+		return;
+	}
+	const parsed = parseLayout(answer.body.layout, reach());
+	if (!parsed.ok) {
+		$("import-error").textContent = `Import gave a layout this page cannot read (line ${parsed.line}): ${parsed.error}`;
+		return;
+	}
+	const channels = targets();
+	state.active = -1;
+	if (!change({ normalize: parsed.normalize, points: parsed.points }))
+		return;
+	for (const n of answer.body.notes || []) {
+		const li = document.createElement("li");
+		li.textContent = n;
+		$("notes").appendChild(li);
+	}
+	for (const c of channels)
+		state.measurements[c] = answer.body.measurement || null;
+	drawAll();
+}
+
+export async function importFile(file)
+{
+	if (file.size > 16 * 1024 * 1024) {
+		$("notes").replaceChildren();
+		$("import-error").textContent = `${file.name}: larger than 16 MiB`;
+		return;
+	}
+	await importText(await file.text());
+}
