@@ -1,5 +1,7 @@
 #include "outputs.h"
 
+#include "diag.h"
+
 #include <pthread.h>
 #include <sysexits.h>
 
@@ -19,10 +21,9 @@ bool tap_format_known(std::string_view ext)
 
 int fail(int status, const char *format, ...)
 {
-	std::fputs("firdesign: ", stderr);
 	va_list ap;
 	va_start(ap, format);
-	std::vfprintf(stderr, format, ap);
+	status = fail_with("firdesign", status, format, ap);
 	va_end(ap);
 	return status;
 }

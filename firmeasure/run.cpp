@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include "analyse.h"
+#include "diag.h"
 #include "live.h"
 #include "miccal.h"
 #include "plot.h"
@@ -24,10 +25,9 @@
 
 int fail(int status, const char *format, ...)
 {
-	std::fputs("firmeasure: ", stderr);
 	va_list ap;
 	va_start(ap, format);
-	std::vfprintf(stderr, format, ap);
+	status = fail_with("firmeasure", status, format, ap);
 	va_end(ap);
 	return status;
 }
