@@ -246,7 +246,7 @@ int draw_taps(run_outputs &outs, const eq_state &state)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate)))
+		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate, state.phase)))
 			return unsent(outs, e);
 	return 0;
 }
