@@ -160,7 +160,10 @@ eq_phase profile_phase(const profile &p)
 
 std::string gain_refusal(const eq_state &eq, double limit_db)
 {
-	double peak_db = figures_of(eq, design_response(eq), audio_band(eq.rate)).top.db;
+	// The gains alone: the group delay would change nothing here.
+	double peak_db =
+	        figures_of(eq, response_at_in_two(eq, response_grid(eq.rate)), audio_band(eq.rate))
+	                .top.db;
 	if (!(peak_db > limit_db))
 		return "";
 	char text[128];
