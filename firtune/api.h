@@ -22,3 +22,12 @@ http_answer post_bypass(const api_call &c);
 http_answer post_off(const api_call &c);
 http_answer get_profile(const api_call &c);
 http_answer put_profile(const api_call &c);
+
+// Measuring: api_measure.cpp.
+http_answer post_measure(const api_call &c);
+http_answer get_measure(const api_call &c);    // /api/measure/ID
+http_answer delete_measure(const api_call &c); // /api/measure/ID
+// The audio, record and loopback lines of a save: the run's.
+void save_audio_lines(const tune_session &s, profile &next);
+// false, with the 409 in refused, when one of channels is being measured.
+bool channels_free(tune_session &s, const std::vector<int32_t> &channels, http_answer &refused);

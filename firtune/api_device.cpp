@@ -49,6 +49,8 @@ http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels
 http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
                              const std::string &layout, eq_phase phase)
 {
+	if (http_answer busy; !channels_free(s, channels, busy))
+		return busy;
 	design_outcome o = design_layout(s.eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
@@ -144,7 +146,8 @@ http_answer post_off(const api_call &c)
 	http_answer refused;
 	std::vector<int32_t> channels;
 	if (!json_object(c.request.body, {"channels"}, body, refused) ||
-	    !channel_list(body, s.channels, channels, refused))
+	    !channel_list(body, s.channels, channels, refused) ||
+	    !channels_free(s, channels, refused))
 		return refused;
 	return write_channels(s, channels, true);
 }
@@ -187,6 +190,7 @@ http_answer put_profile(const api_call &c)
 	// there stays, saying the phase either way.
 	if (phase == eq_phase::minimum || !next.phase.empty())
 		next.phase = phase_name(phase);
+	save_audio_lines(s, next);
 	std::vector<std::string> files;
 	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
 		return refusal(500, why);

@@ -171,10 +171,15 @@ std::string gain_refusal(const eq_state &eq, double limit_db)
 
 std::string write_channel(tune_session &s, int32_t channel, double *taps)
 {
+	std::lock_guard hold(s.device_lock);
 	if (device_write_channel(s.device.get(), *s.target, s.part, channel, s.length, taps) < 0)
 		return std::string(taps != nullptr ? "Cannot set FIR filter on channel"
 		                                   : "Cannot disable FIR filter") +
 		       ": " + std::strerror(errno);
+	if (taps != nullptr)
+		s.written[channel].assign(taps, taps + s.length);
+	else
+		s.written[channel].clear();
 	return "";
 }
 
