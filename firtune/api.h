@@ -24,6 +24,7 @@ http_answer get_profile(const api_call &c);
 http_answer put_profile(const api_call &c);
 
 // Measuring: api_measure.cpp.
+http_answer get_measuring(const api_call &c); // whether measuring is possible
 http_answer post_measure(const api_call &c);
 http_answer get_measure(const api_call &c);    // /api/measure/ID
 http_answer delete_measure(const api_call &c); // /api/measure/ID

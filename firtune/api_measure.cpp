@@ -125,6 +125,21 @@ http_answer no_audio()
 
 } // namespace
 
+http_answer get_measuring(const api_call &c)
+{
+	const tune_session &s = c.session;
+	json out = json::object();
+	out["can_measure"] = s.has_device && !s.audio.empty() && s.measuring != nullptr;
+	out["audio"] = s.audio.empty() ? json(nullptr) : json(s.audio);
+	out["record"] = s.record;
+	out["loopback"] = s.loopback >= 0 ? json(s.loopback) : json(nullptr);
+	if (!s.has_device)
+		out["reason"] = "firtune was started without a device (-d)";
+	else if (s.audio.empty())
+		out["reason"] = "firtune was started without an audio device (-D)";
+	return answer(200, out);
+}
+
 http_answer post_measure(const api_call &c)
 {
 	tune_session &s = c.session;

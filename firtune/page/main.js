@@ -11,6 +11,7 @@ import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey }
 import { onTableChange, onTableClick, onTextChange, onAdd, onRemove } from "./table.js";
 import { onLoad, onBypass, onOff, onSave } from "./device.js";
 import { importFile } from "./import.js";
+import { wireMeasure } from "./measure.js";
 
 function fillChannels()
 {
@@ -201,6 +202,7 @@ async function start()
 	$("link").disabled = state.channels < 2;
 	wire();
 	drawAll();
+	await wireMeasure();
 	edited(performance.now());
 	$("layout-error").textContent = profileError;
 	window.firtune.ready = true;
