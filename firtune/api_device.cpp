@@ -163,6 +163,7 @@ http_answer get_profile(const api_call &c)
 	out["channels"] = channels;
 	out["differences"] = setting_differences(s);
 	out["phase"] = phase_name(s.phase);
+	out["measurements"] = measurements_json(s);
 	return answer(200, out);
 }
 
@@ -177,8 +178,8 @@ http_answer put_profile(const api_call &c)
 	std::map<int32_t, std::string> layouts;
 	bool replace_settings = false;
 	eq_phase phase = s.phase;
-	if (!json_object(c.request.body, {"channels", "replace_settings", "phase"}, body,
-	                 refused) ||
+	if (!json_object(c.request.body, {"channels", "replace_settings", "phase", "measurements"},
+	                 body, refused) ||
 	    !optional_phase(body, phase, refused) ||
 	    !profile_layouts(s, body["channels"], layouts, refused) ||
 	    !optional_bool(body, "replace_settings", replace_settings, refused))
@@ -191,8 +192,12 @@ http_answer put_profile(const api_call &c)
 	if (phase == eq_phase::minimum || !next.phase.empty())
 		next.phase = phase_name(phase);
 	save_audio_lines(s, next);
+	std::vector<std::pair<std::string, std::string>> measured;
+	if (!profile_measurements(s, body, next, measured, refused))
+		return refused;
 	std::vector<std::string> files;
-	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
+	if (std::string why = save_profile(s, std::move(next), layouts, files, measured);
+	    !why.empty())
 		return refusal(500, why);
 	s.phase = phase;
 	json out = json::object();

@@ -4,6 +4,8 @@
 
 #include "fields.h"
 #include "measure_job.h"
+#include "path.h"
+#include "rew.h"
 #include "text.h"
 
 #include <chrono>
@@ -226,4 +228,96 @@ void save_audio_lines(const tune_session &s, profile &next)
 	next.audio = s.audio;
 	next.record = s.record;
 	next.loopback = s.loopback;
+}
+
+namespace
+{
+
+// Largest measurement file kept with a profile.
+constexpr size_t largest_measurement = 256 << 10;
+
+std::string stem_of(const std::string &profile_path)
+{
+	std::string base = base_of(profile_path);
+	size_t dot = base.rfind('.');
+	return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
+
+} // namespace
+
+bool profile_measurements(const tune_session &s, const json &body, profile &next,
+                          std::vector<std::pair<std::string, std::string>> &files,
+                          http_answer &refused)
+{
+	auto given = body.find("measurements");
+	if (given == body.end() || given->is_null())
+		return true;
+	if (!given->is_object()) {
+		refused = refusal(400, "'measurements' must be an object of channel numbers and "
+		                       "lists of measurements");
+		return false;
+	}
+	std::vector<profile_measurement> kept;
+	for (auto item = given->begin(); item != given->end(); ++item) {
+		long long channel = 0;
+		if (!whole_number(item.key(), 0, profile_channel_limit - 1, channel)) {
+			refused = refusal(422, "the part has no channel " + item.key());
+			return false;
+		}
+		auto c = static_cast<int32_t>(channel);
+		if (!item->is_array() || item->size() > measurements_per_channel) {
+			refused = refusal(400,
+			                  "each channel's measurements must be a list of at most " +
+			                          std::to_string(measurements_per_channel));
+			return false;
+		}
+		std::vector<std::string> names;
+		for (const profile_measurement &m : next.measurements)
+			if (m.channel == c)
+				names.push_back(m.file);
+		for (size_t k = 0; k < item->size(); k++) {
+			const json &text = (*item)[k];
+			db_curve curve;
+			import_error err;
+			std::string why;
+			std::string_view view;
+			if (text.is_string())
+				view = text.get_ref<const std::string &>();
+			if (!text.is_string() || view.size() > largest_measurement ||
+			    !plain_text(view, why) || !parse_db_curve(view, 3, curve, err)) {
+				refused = refusal(
+				        422, "channel " + item.key() +
+				                     ": a measurement must be REW text" +
+				                     (err.what.empty() ? "" : ": " + err.what));
+				return false;
+			}
+			std::string name =
+			        k < names.size() ? names[k]
+			                         : stem_of(s.profile_path) + ".ch" + item.key() +
+			                                   (k == 0 ? "-before.txt" : "-after.txt");
+			kept.push_back({c, name, 0});
+			files.emplace_back(beside(s.real_profile, name), std::string(view));
+		}
+	}
+	// Channels not given keep their lines; the others have those given.
+	std::vector<profile_measurement> lines;
+	for (const profile_measurement &m : next.measurements)
+		if (!given->contains(std::to_string(m.channel)))
+			lines.push_back(m);
+	lines.insert(lines.end(), kept.begin(), kept.end());
+	next.measurements = std::move(lines);
+	return true;
+}
+
+json measurements_json(const tune_session &s)
+{
+	json out = json::object();
+	for (const profile_measurement &m : s.prof.measurements) {
+		std::string text, why;
+		bool read = read_text_file(beside(s.real_profile, m.file), largest_measurement,
+		                           text, why) == file_read::ok;
+		// A file gone leaves its place (before, after) empty.
+		out[std::to_string(m.channel)].push_back(read ? json(text) : json(nullptr));
+	}
+	return out;
 }

@@ -238,13 +238,16 @@ std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::
 
 std::string save_profile(tune_session &s, profile next,
                          const std::map<int32_t, std::string> &layouts,
-                         std::vector<std::string> &files)
+                         std::vector<std::string> &files,
+                         const std::vector<std::pair<std::string, std::string>> &extra)
 {
 	std::vector<std::string> paths;
 	for (const profile_channel &c : next.channels)
 		if (layouts.contains(c.channel))
 			paths.push_back(beside(s.real_profile, c.file));
 	paths.push_back(s.profile_path);
+	for (const auto &[path, text] : extra)
+		remove_stale_temporaries(path);
 	for (const std::string &path : paths)
 		remove_stale_temporaries(path);
 
@@ -269,6 +272,9 @@ std::string save_profile(tune_session &s, profile next,
 		if (std::string why = put(paths[i++], text); !why.empty())
 			return why;
 	}
+	for (const auto &[path, text] : extra)
+		if (std::string why = put(path, text); !why.empty())
+			return why;
 	if (std::string why = put(s.profile_path, profile_text(next)); !why.empty())
 		return why;
 	files.clear();

@@ -115,6 +115,8 @@ std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::
 // that an earlier save left beside them when it ended half-way are
 // removed first. files receives the paths written. "" on success, else
 // why.
+// extra: more files (path, text) staged and committed with them.
 std::string save_profile(tune_session &s, profile next,
                          const std::map<int32_t, std::string> &layouts,
-                         std::vector<std::string> &files);
+                         std::vector<std::string> &files,
+                         const std::vector<std::pair<std::string, std::string>> &extra = {});

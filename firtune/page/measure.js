@@ -253,6 +253,31 @@ async function correct()
 	drawMeasure();
 }
 
+// What Save keeps with the profile: each measured channel's REW texts,
+// before and (when verified) after.
+export function savedMeasurements()
+{
+	const out = {};
+	runs.forEach((r, c) => {
+		if (r.before)
+			out[String(c)] = r.after ? [r.before.rew, r.after.rew] : [r.before.rew];
+	});
+	return out;
+}
+
+// The measurements the profile kept, shown again.
+export function showSaved(measurements)
+{
+	for (const [key, texts] of Object.entries(measurements || {})) {
+		const c = Number(key);
+		if (!Number.isInteger(c) || c < 0 || !Array.isArray(texts))
+			continue;
+		const r = run(c);
+		r.before = typeof texts[0] === "string" ? parseRew(texts[0]) : null;
+		r.after = typeof texts[1] === "string" ? parseRew(texts[1]) : null;
+	}
+}
+
 export async function wireMeasure()
 {
 	const answer = await call(state.token, "GET", "/api/measure");

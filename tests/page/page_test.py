@@ -454,8 +454,10 @@ class Loop(unittest.TestCase):
 
     def test_measure_correct_verify(self):
         os.environ.update(FIRLOAD_SIM_ROOMS="default,other", FIRLOAD_SIM_DSP_PACE="1")
+        folder = tempfile.mkdtemp(prefix="firtune-loop.")
+        profile = os.path.join(folder, "room.profile")
         try:
-            app = browser.Firtune(["-d", "/dev/pcmx.ctl", "-D", "/dev/dsp"], length=65536)
+            app = browser.Firtune(["-d", "/dev/pcmx.ctl", "-D", "/dev/dsp", profile], length=65536, folder=folder)
         finally:
             del os.environ["FIRLOAD_SIM_ROOMS"], os.environ["FIRLOAD_SIM_DSP_PACE"]
         d = browser.chromium()
@@ -490,6 +492,10 @@ class Loop(unittest.TestCase):
                 self.assertGreater(got["before"], 3)
                 self.assertLess(got["after"], 1)
                 self.assertIn("after", d.find_element(By.ID, "measure-figures").text)
+            if os.environ.get("FIRLOAD_MEASURE_PNG"):  # docs/firtune-measure.png
+                d.set_window_size(1280, 1400)
+                d.execute_script("document.getElementById('measured').scrollIntoView()")
+                d.find_element(By.ID, "measured").screenshot(os.environ["FIRLOAD_MEASURE_PNG"])
             self.assertEqual(len(d.execute_script("return window.asked")), 1)
             self.assertIn("channel 0", d.execute_script("return window.asked[0]"))
             # Cancelled: channel 1's correction is back on it.
@@ -499,10 +505,19 @@ class Loop(unittest.TestCase):
             d.find_element(By.ID, "measure-cancel").click()
             browser.wait(d, lambda d: "cancelled" in d.find_element(By.ID, "measure-error").text, 30)
             self.assertEqual([w for w in browser.journal_writes(app.journal) if w[1] == 1][-1], loaded)
+            # Saved with the profile, and shown again when it is opened.
+            d.find_element(By.ID, "save").click()
+            browser.wait(d, lambda d: "Saved" in d.find_element(By.ID, "result").text)
+            text = read(profile)
+            for line in ("audio /dev/dsp\n", "record 0\n", "measurement 0 room.ch0-before.txt\n",
+                         "measurement 1 room.ch1-after.txt\n"):
+                self.assertIn(line, text)
+            self.assertIn("Freq(Hz)", read(os.path.join(folder, "room.ch1-after.txt")))
+            d.refresh()
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"), 30)
+            Select(d.find_element(By.ID, "channel")).select_by_value("1")
+            self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, "#measure-plot path.before, #measure-plot path.after")), 2)
             self.assertEqual(browser.errors(d), [])
-            if os.environ.get("FIRLOAD_MEASURE_PNG"):
-                d.find_element(By.ID, "measure-title").location_once_scrolled_into_view
-                d.save_screenshot(os.environ["FIRLOAD_MEASURE_PNG"])
         finally:
             d.quit()
             app.stop()
