@@ -234,6 +234,17 @@ async function correct()
 	const c = current(), r = run(c);
 	if (!r.before)
 		return;
+	// The correction is this channel's alone: not linked, not all.
+	if ($("channel").value !== String(c)) {
+		$("channel").value = String(c);
+		$("channel").dispatchEvent(new Event("change"));
+	}
+	if ($("link").checked) {
+		$("link").checked = false;
+		$("link").dispatchEvent(new Event("change"));
+	}
+	// The options it is made with, shown.
+	$("opt-range").closest("details").open = true;
 	if ($("opt-range").value.trim() === "")
 		$("opt-range").value = "50:16000";
 	if ($("opt-max-boost").value.trim() === "")

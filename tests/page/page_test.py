@@ -496,6 +496,9 @@ class Loop(unittest.TestCase):
                 d.set_window_size(1280, 1400)
                 d.execute_script("document.getElementById('measured').scrollIntoView()")
                 d.find_element(By.ID, "measured").screenshot(os.environ["FIRLOAD_MEASURE_PNG"])
+            # Each channel has its own correction, loaded on it alone.
+            last = {c: [w for w in browser.journal_writes(app.journal) if w[1] == c][-1] for c in (0, 1)}
+            self.assertNotEqual(last[0][2], last[1][2])
             self.assertEqual(len(d.execute_script("return window.asked")), 1)
             self.assertIn("channel 0", d.execute_script("return window.asked[0]"))
             # Cancelled: channel 1's correction is back on it.
