@@ -48,7 +48,7 @@ int32_t audio_f32()
 }
 
 int audio_play_record(int fd, std::span<const unsigned char> play, std::span<unsigned char> record,
-                      int timeout_ms)
+                      int timeout_ms, const std::atomic<bool> *stop)
 {
 	int flags = fcntl(fd, F_GETFL);
 	if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
@@ -70,6 +70,12 @@ int audio_play_record(int fd, std::span<const unsigned char> play, std::span<uns
 	if (ioctl(fd, SNDCTL_DSP_SETTRIGGER, &bits) < 0)
 		return -1;
 	while (recorded < record.size()) {
+		if (stop != nullptr && stop->load()) {
+			bits = 0;
+			ioctl(fd, SNDCTL_DSP_SETTRIGGER, &bits);
+			errno = ECANCELED;
+			return -1;
+		}
 		pollfd p{fd, static_cast<short>(POLLIN | (played < play.size() ? POLLOUT : 0)), 0};
 		int ready = poll(&p, 1, timeout_ms);
 		if (ready < 0 && errno == EINTR)

@@ -3,6 +3,7 @@
 // set); the command decides what to print and how to end.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <span>
 
@@ -24,6 +25,7 @@ int32_t audio_f32();
 // started together by one trigger request after the output buffer was
 // filled as far as it goes. Each wait for the device is bounded by
 // timeout_ms. 0, or -1 with errno set (ETIMEDOUT when the device stalls,
-// EIO when it ends the stream).
+// EIO when it ends the stream, ECANCELED when stop, if given, was set by
+// another thread; both directions are then stopped).
 int audio_play_record(int fd, std::span<const unsigned char> play, std::span<unsigned char> record,
-                      int timeout_ms);
+                      int timeout_ms, const std::atomic<bool> *stop = nullptr);

@@ -22,3 +22,22 @@ http_answer post_bypass(const api_call &c);
 http_answer post_off(const api_call &c);
 http_answer get_profile(const api_call &c);
 http_answer put_profile(const api_call &c);
+
+// Measuring: api_measure.cpp.
+http_answer get_measuring(const api_call &c); // whether measuring is possible
+http_answer post_measure(const api_call &c);
+http_answer get_measure(const api_call &c);    // /api/measure/ID
+http_answer delete_measure(const api_call &c); // /api/measure/ID
+// The audio, record and loopback lines of a save: the run's.
+void save_audio_lines(const tune_session &s, profile &next);
+// The "measurements" of a save ({"0": [before, after]}, REW text each):
+// their files (kept names, else "<profile stem>.ch<N>-before.txt" and
+// "-after.txt" beside the profile) and lines in next. false with the
+// refusal for a text that is not a measurement.
+bool profile_measurements(const tune_session &s, const nlohmann::json &body, profile &next,
+                          std::vector<std::pair<std::string, std::string>> &files,
+                          http_answer &refused);
+// The profile's measurements, read from their files: {"0": [text, ...]}.
+nlohmann::json measurements_json(const tune_session &s);
+// false, with the 409 in refused, when one of channels is being measured.
+bool channels_free(tune_session &s, const std::vector<int32_t> &channels, http_answer &refused);

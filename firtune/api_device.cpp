@@ -49,6 +49,8 @@ http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels
 http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
                              const std::string &layout, eq_phase phase)
 {
+	if (http_answer busy; !channels_free(s, channels, busy))
+		return busy;
 	design_outcome o = design_layout(s.eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
@@ -144,7 +146,8 @@ http_answer post_off(const api_call &c)
 	http_answer refused;
 	std::vector<int32_t> channels;
 	if (!json_object(c.request.body, {"channels"}, body, refused) ||
-	    !channel_list(body, s.channels, channels, refused))
+	    !channel_list(body, s.channels, channels, refused) ||
+	    !channels_free(s, channels, refused))
 		return refused;
 	return write_channels(s, channels, true);
 }
@@ -160,6 +163,7 @@ http_answer get_profile(const api_call &c)
 	out["channels"] = channels;
 	out["differences"] = setting_differences(s);
 	out["phase"] = phase_name(s.phase);
+	out["measurements"] = measurements_json(s);
 	return answer(200, out);
 }
 
@@ -174,8 +178,8 @@ http_answer put_profile(const api_call &c)
 	std::map<int32_t, std::string> layouts;
 	bool replace_settings = false;
 	eq_phase phase = s.phase;
-	if (!json_object(c.request.body, {"channels", "replace_settings", "phase"}, body,
-	                 refused) ||
+	if (!json_object(c.request.body, {"channels", "replace_settings", "phase", "measurements"},
+	                 body, refused) ||
 	    !optional_phase(body, phase, refused) ||
 	    !profile_layouts(s, body["channels"], layouts, refused) ||
 	    !optional_bool(body, "replace_settings", replace_settings, refused))
@@ -187,8 +191,13 @@ http_answer put_profile(const api_call &c)
 	// there stays, saying the phase either way.
 	if (phase == eq_phase::minimum || !next.phase.empty())
 		next.phase = phase_name(phase);
+	save_audio_lines(s, next);
+	std::vector<std::pair<std::string, std::string>> measured;
+	if (!profile_measurements(s, body, next, measured, refused))
+		return refused;
 	std::vector<std::string> files;
-	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
+	if (std::string why = save_profile(s, std::move(next), layouts, files, measured);
+	    !why.empty())
 		return refusal(500, why);
 	s.phase = phase;
 	json out = json::object();

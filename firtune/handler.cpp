@@ -15,11 +15,21 @@ struct route {
 };
 
 constexpr route routes[] = {
-        {"GET", "/api/device", get_device},   {"POST", "/api/design", post_design},
-        {"POST", "/api/import", post_import}, {"POST", "/api/load", post_load},
-        {"POST", "/api/bypass", post_bypass}, {"POST", "/api/off", post_off},
-        {"GET", "/api/profile", get_profile}, {"PUT", "/api/profile", put_profile},
+        {"GET", "/api/device", get_device},     {"POST", "/api/design", post_design},
+        {"POST", "/api/import", post_import},   {"POST", "/api/load", post_load},
+        {"POST", "/api/bypass", post_bypass},   {"POST", "/api/off", post_off},
+        {"GET", "/api/profile", get_profile},   {"PUT", "/api/profile", put_profile},
+        {"GET", "/api/measure", get_measuring}, {"POST", "/api/measure", post_measure},
+        {"GET", "/api/measure/", get_measure},  {"DELETE", "/api/measure/", delete_measure},
 };
+
+// A route whose path ends in '/' takes what follows it (an id).
+bool matches(std::string_view route_path, std::string_view path)
+{
+	if (route_path.ends_with('/'))
+		return path.size() > route_path.size() && path.starts_with(route_path);
+	return route_path == path;
+}
 
 http_answer not_allowed(std::string allow)
 {
@@ -32,7 +42,7 @@ http_answer api(tune_session &s, const http_request &r)
 {
 	std::string allow;
 	for (const route &rt : routes) {
-		if (rt.path != r.path)
+		if (!matches(rt.path, r.path))
 			continue;
 		if (rt.method == r.method)
 			return rt.run(api_call{s, r});

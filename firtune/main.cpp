@@ -3,6 +3,7 @@
 // --apply, the saved profile loaded at boot.
 #include "apply.h"
 #include "diag.h"
+#include "measure_job.h"
 #include "options.h"
 #include "profile.h"
 #include "server.h"
@@ -100,6 +101,17 @@ int serve(const tune_settings &settings)
 	                : s.prof.max_gain.empty() ? default_max_gain
 	                                          : s.prof.max_gain_db;
 	s.phase = profile_phase(s.prof);
+	// The audio side: the options, else the profile's lines.
+	s.audio = settings.audio != nullptr ? settings.audio : s.prof.audio;
+	s.record = settings.record_given ? settings.record : s.prof.record >= 0 ? s.prof.record : 0;
+	s.loopback = settings.loopback_given ? settings.loopback : s.prof.loopback;
+	if (!s.audio.empty() && s.record == s.loopback) {
+		std::fprintf(stderr, "firtune: the microphone and the loopback are both input %d\n",
+		             s.record);
+		return EX_USAGE;
+	}
+	if (!s.audio.empty())
+		prepare_measuring(s);
 	if (int status = plan_designer(s))
 		return status;
 	eq_guard guard{s.eq};

@@ -7,7 +7,8 @@
 void print_tune_usage(FILE *to, bool full)
 {
 	std::fputs("usage: firtune [-d device [-w what] [-p part] [-c channels]] [-r rate]\n"
-	           "               [-n length] [--max-gain DB] [--port N] [profile]\n"
+	           "               [-n length] [--max-gain DB] [--port N]\n"
+	           "               [-D audio [--record C] [--loopback C]] [profile]\n"
 	           "       firtune [--max-gain DB] --apply profile\n",
 	           to);
 	if (!full)
@@ -21,6 +22,11 @@ void print_tune_usage(FILE *to, bool full)
 	           "      --max-gain DB    refuse to write a design whose peak gain is above DB\n"
 	           "                       (default: the profile's max-gain, else +12)\n"
 	           "      --port N         port on 127.0.0.1 (default 0: any free port)\n"
+	           "  -D, --audio PATH     the audio device that measures (default: the\n"
+	           "                       profile's audio line, else none)\n"
+	           "      --record C       the microphone's input channel (default 0)\n"
+	           "      --loopback C     the input cabled to its own output, the timing\n"
+	           "                       reference (default none)\n"
 	           "      --apply PROFILE  load every channel of the profile, then end\n"
 	           "  -h, --help           this text\n",
 	           to);
@@ -29,7 +35,7 @@ void print_tune_usage(FILE *to, bool full)
 namespace
 {
 
-enum long_only { opt_port = 256, opt_apply, opt_max_gain };
+enum long_only { opt_port = 256, opt_apply, opt_max_gain, opt_record, opt_loopback };
 
 tune_parse refuse(const char *message, const char *what = "")
 {
@@ -52,6 +58,9 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 	        {"port", required_argument, nullptr, opt_port},
 	        {"apply", required_argument, nullptr, opt_apply},
 	        {"max-gain", required_argument, nullptr, opt_max_gain},
+	        {"audio", required_argument, nullptr, 'D'},
+	        {"record", required_argument, nullptr, opt_record},
+	        {"loopback", required_argument, nullptr, opt_loopback},
 	        {"help", no_argument, nullptr, 'h'},
 	        {nullptr, 0, nullptr, 0},
 	};
@@ -59,7 +68,7 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 	bool rate_given = false, length_given = false, port_given = false;
 	long long v = 0;
 	int c;
-	while ((c = getopt_long(argc, argv, "d:w:p:c:r:n:h", long_options, nullptr)) != -1) {
+	while ((c = getopt_long(argc, argv, "d:w:p:c:r:n:D:h", long_options, nullptr)) != -1) {
 		switch (c) {
 		case 'd': s.device = optarg; break;
 		case 'w':
@@ -110,6 +119,17 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 				              optarg);
 			s.max_gain_given = true;
 			break;
+		case 'D': s.audio = optarg; break;
+		case opt_record:
+		case opt_loopback:
+			if (!whole_number(optarg, 0, 63, v))
+				return refuse(c == opt_record
+				                      ? "record must be a channel from 0 to 63: "
+				                      : "loopback must be a channel from 0 to 63: ",
+				              optarg);
+			(c == opt_record ? s.record : s.loopback) = static_cast<int32_t>(v);
+			(c == opt_record ? s.record_given : s.loopback_given) = true;
+			break;
 		case opt_apply:
 			s.apply = true;
 			s.profile = optarg;
@@ -120,7 +140,8 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 	}
 	if (s.apply) {
 		if (optind < argc || s.device != nullptr || what_given || part_given ||
-		    channels_given || rate_given || length_given || port_given)
+		    channels_given || rate_given || length_given || port_given ||
+		    s.audio != nullptr || s.record_given || s.loopback_given)
 			return refuse("--apply takes the profile alone: the device is the "
 			              "profile's");
 		return tune_parse::run;
@@ -133,5 +154,7 @@ tune_parse parse_tune_options(int argc, char **argv, tune_settings &s)
 		return refuse("-d takes the rate and length from the device; drop -r and -n");
 	if (s.device == nullptr && (what_given || part_given || channels_given))
 		return refuse("-w, -p and -c go with -d");
+	if (s.record_given && s.loopback_given && s.record == s.loopback)
+		return refuse("--record and --loopback name the same channel");
 	return tune_parse::run;
 }

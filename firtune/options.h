@@ -18,6 +18,10 @@ struct tune_settings {
 	bool max_gain_given = false;
 	const char *profile = nullptr; // the profile operand
 	bool apply = false;            // --apply: load the profile and end
+	const char *audio = nullptr;   // -D, the audio device; null: no measuring
+	int32_t record = 0;            // --record: the microphone's input channel
+	int32_t loopback = -1;         // --loopback: the timing reference; -1: none
+	bool record_given = false, loopback_given = false;
 };
 
 // What parse_tune_options decided.

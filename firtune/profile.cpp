@@ -120,6 +120,49 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 			if (!p.phase.empty())
 				return failed_at(err, n, "phase given twice");
 			p.phase = rest;
+		} else if (key == "audio") {
+			if (rest.empty())
+				return failed_at(err, n,
+				                 "audio needs the path of the audio device");
+			if (!p.audio.empty())
+				return failed_at(err, n, "audio given twice");
+			p.audio = rest;
+		} else if (key == "record" || key == "loopback") {
+			int32_t &c = key == "record" ? p.record : p.loopback;
+			if (c >= 0)
+				return failed_at(err, n, std::string(key) + " given twice");
+			if (!number(rest, 63, c)) {
+				c = -1;
+				return failed_at(err, n,
+				                 std::string(key) +
+				                         " must be a channel from 0 to 63");
+			}
+			if (p.record >= 0 && p.record == p.loopback)
+				return failed_at(err, n,
+				                 "record and loopback name the same channel");
+		} else if (key == "measurement") {
+			profile_measurement m;
+			m.line = n;
+			std::string_view digits = word(rest);
+			if (!number(digits, profile_channel_limit - 1, m.channel) || rest.empty())
+				return failed_at(err, n,
+				                 "measurement needs a channel number from 0 to " +
+				                         std::to_string(profile_channel_limit - 1) +
+				                         " and a file");
+			m.file = rest;
+			int of_channel = 0;
+			for (const profile_measurement &o : p.measurements) {
+				if (plain_path(o.file) == plain_path(m.file))
+					return failed_at(err, n, m.file + " named twice");
+				of_channel += o.channel == m.channel;
+			}
+			if (files.contains(plain_path(m.file)))
+				return failed_at(err, n, m.file + " is a layout");
+			if (of_channel == measurements_per_channel)
+				return failed_at(err, n,
+				                 "channel " + std::to_string(m.channel) +
+				                         " has its two measurements already");
+			p.measurements.push_back(std::move(m));
 		} else {
 			return failed_at(err, n, "unknown keyword '" + std::string(key) + "'");
 		}
@@ -145,6 +188,14 @@ std::string profile_text(const profile &p)
 		out += "max-gain " + p.max_gain + "\n";
 	if (!p.phase.empty())
 		out += "phase " + p.phase + "\n";
+	if (!p.audio.empty())
+		out += "audio " + p.audio + "\n";
+	if (p.record >= 0)
+		out += "record " + std::to_string(p.record) + "\n";
+	if (p.loopback >= 0)
+		out += "loopback " + std::to_string(p.loopback) + "\n";
+	for (const profile_measurement &m : p.measurements)
+		out += "measurement " + std::to_string(m.channel) + " " + m.file + "\n";
 	return out;
 }
 

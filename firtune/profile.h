@@ -9,10 +9,17 @@
 //   channel 1 right.eq
 //   max-gain 12
 //   phase minimum
+//   audio /dev/dsp
+//   record 0
+//   loopback 1
+//   measurement 0 left-before.txt
+//   measurement 0 left-after.txt
 //
 // One keyword a line, '#' comments; layout paths relative to the folder of
 // the profile's real path (a profile reached through a symbolic link finds
-// its layouts beside the file the link leads to).
+// its layouts beside the file the link leads to). A channel's measurements
+// (REW text, beside the layouts) are named in the order they were made: the
+// first before the correction, the second after it.
 #pragma once
 
 #include "path.h"
@@ -36,6 +43,15 @@ struct profile_channel {
 	int line = 0;
 };
 
+struct profile_measurement {
+	int32_t channel = 0;
+	std::string file; // as written in the profile
+	int line = 0;
+};
+
+// Measurements a profile names per channel at most: before and after.
+inline constexpr int measurements_per_channel = 2;
+
 struct profile {
 	std::vector<std::string> heading; // comment lines before the first keyword
 	std::string device;               // empty when not given
@@ -46,7 +62,11 @@ struct profile {
 	std::string max_gain;                  // as written; empty when not given
 	double max_gain_db = 0;                // its value in dB, 0 or more
 	std::string phase;                     // "linear" or "minimum"; empty when not given
-	int lines = 0;                         // lines read
+	std::string audio;                     // the audio device; empty when not given
+	int32_t record = -1;                   // the microphone's channel; -1: not given
+	int32_t loopback = -1;                 // the timing reference; -1: not given
+	std::vector<profile_measurement> measurements; // in the order given
+	int lines = 0;                                 // lines read
 };
 
 // Reads a profile. false with err.line and err.what set on an unknown

@@ -174,10 +174,15 @@ std::string gain_refusal(const eq_state &eq, double limit_db)
 
 std::string write_channel(tune_session &s, int32_t channel, double *taps)
 {
+	std::lock_guard hold(s.device_lock);
 	if (device_write_channel(s.device.get(), *s.target, s.part, channel, s.length, taps) < 0)
 		return std::string(taps != nullptr ? "Cannot set FIR filter on channel"
 		                                   : "Cannot disable FIR filter") +
 		       ": " + std::strerror(errno);
+	if (taps != nullptr)
+		s.written[channel].assign(taps, taps + s.length);
+	else
+		s.written[channel].clear();
 	return "";
 }
 
@@ -236,13 +241,16 @@ std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::
 
 std::string save_profile(tune_session &s, profile next,
                          const std::map<int32_t, std::string> &layouts,
-                         std::vector<std::string> &files)
+                         std::vector<std::string> &files,
+                         const std::vector<std::pair<std::string, std::string>> &extra)
 {
 	std::vector<std::string> paths;
 	for (const profile_channel &c : next.channels)
 		if (layouts.contains(c.channel))
 			paths.push_back(beside(s.real_profile, c.file));
 	paths.push_back(s.profile_path);
+	for (const auto &[path, text] : extra)
+		remove_stale_temporaries(path);
 	for (const std::string &path : paths)
 		remove_stale_temporaries(path);
 
@@ -267,6 +275,9 @@ std::string save_profile(tune_session &s, profile next,
 		if (std::string why = put(paths[i++], text); !why.empty())
 			return why;
 	}
+	for (const auto &[path, text] : extra)
+		if (std::string why = put(path, text); !why.empty())
+			return why;
 	if (std::string why = put(s.profile_path, profile_text(next)); !why.empty())
 		return why;
 	files.clear();

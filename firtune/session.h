@@ -9,8 +9,12 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
+
+struct measure_room; // measure_job.h
 
 // Channels counted by filter reads at most.
 inline constexpr int32_t counted_channels = 64;
@@ -43,6 +47,17 @@ struct tune_session {
 	std::string real_profile;               // its real path: the layouts are beside it
 	profile prof;                           // as read, or as last saved
 	std::map<int32_t, std::string> layouts; // the profile's layouts, by channel
+
+	// What this run wrote to each channel, so that a measurement can put
+	// it back: the taps, or empty for the filter switched off.
+	std::map<int32_t, std::vector<double>> written;
+	std::mutex device_lock; // a measurement writes from its own thread
+
+	// Measuring: the audio device (empty: none), its channels, and the
+	// measurement running or done.
+	std::string audio;
+	int32_t record = 0, loopback = -1;
+	std::shared_ptr<measure_room> measuring;
 };
 
 // Opens path read-write and learns the rate, the length and the part's name
@@ -100,6 +115,8 @@ std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::
 // that an earlier save left beside them when it ended half-way are
 // removed first. files receives the paths written. "" on success, else
 // why.
+// extra: more files (path, text) staged and committed with them.
 std::string save_profile(tune_session &s, profile next,
                          const std::map<int32_t, std::string> &layouts,
-                         std::vector<std::string> &files);
+                         std::vector<std::string> &files,
+                         const std::vector<std::pair<std::string, std::string>> &extra = {});

@@ -21,10 +21,19 @@
  *                             answered with the first
  *   FIRLOAD_SIM_DSP_CHANNELS  most channels it has (default 2)
  *   FIRLOAD_SIM_ROOM          default (a speaker with a bass roll-off, a
- *                             room resonance, a dip and a reflection), none
- *                             (a plain wire), or a mono WAV file (16-bit or
+ *                             room resonance, a dip and a reflection), other
+ *                             (another speaker and place), none (a plain
+ *                             wire), or a mono WAV file (16-bit or
  *                             32-bit float) holding the room's impulse
  *                             response
+ *   FIRLOAD_SIM_ROOMS         a room per output channel, comma-separated
+ *                             (default, other, none or a WAV file each):
+ *                             each channel through its own, then summed;
+ *                             channels past the list use FIRLOAD_SIM_ROOM
+ *   FIRLOAD_SIM_DSP_PACE      1: the device runs in real time (a read gives
+ *                             no more than the clock has reached since the
+ *                             first read, and waits for some), so that a
+ *                             measurement lasts as long as its sweep
  *   FIRLOAD_SIM_LATENCY       converters' delay, samples (default 96)
  *   FIRLOAD_SIM_DELAY         the sound's way, samples (default 144)
  *   FIRLOAD_SIM_NOISE         noise at the microphone, dBFS RMS (default -90)
@@ -45,6 +54,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "oss.h"
@@ -65,6 +75,7 @@ struct stream {
 	double *heard; /* interleaved frames the inputs give */
 	size_t heard_frames, heard_from_played;
 	size_t read_frames;
+	struct timespec first_read; /* the clock of a paced device */
 };
 
 static struct {
@@ -72,7 +83,8 @@ static struct {
 	read_fn read;
 	write_fn write;
 	const char *path, *room;
-	int32_t rate, channels, loopback;
+	char rooms[MAX_CHANNELS][256]; /* per output channel; empty: room */
+	int32_t rate, channels, loopback, pace;
 	int formats[3]; /* s16, s32, f32 */
 	long latency, delay;
 	double noise, gain;
@@ -129,6 +141,21 @@ static void setup(void)
 	dsp.delay = setting("FIRLOAD_SIM_DELAY", 144, 0, 1 << 20);
 	dsp.noise = level("FIRLOAD_SIM_NOISE", -90);
 	dsp.gain = level("FIRLOAD_SIM_GAIN", 0);
+	dsp.pace = (int32_t)setting("FIRLOAD_SIM_DSP_PACE", 0, 0, 1);
+	const char *rooms = getenv("FIRLOAD_SIM_ROOMS");
+	if (rooms != NULL && *rooms != '\0') {
+		if (strlen(rooms) > 1024)
+			sim_die("FIRLOAD_SIM_ROOMS too long", NULL);
+		char all[1040];
+		strcpy(all, rooms);
+		int c = 0;
+		for (char *save = NULL, *w = strtok_r(all, ",", &save); w != NULL;
+		     w = strtok_r(NULL, ",", &save), c++) {
+			if (c == MAX_CHANNELS || strlen(w) >= sizeof dsp.rooms[0])
+				sim_die("bad FIRLOAD_SIM_ROOMS", rooms);
+			strcpy(dsp.rooms[c], w);
+		}
+	}
 	const char *formats = getenv("FIRLOAD_SIM_DSP_FORMATS");
 	if (formats == NULL || *formats == '\0')
 		formats = "s32,f32";
@@ -276,10 +303,13 @@ static void hear(struct stream *s, size_t frames)
 		const double *taps = sim_eq_taps((int32_t)c, &length);
 		if (taps != NULL)
 			sim_convolve(one, frames, taps, (size_t)length);
+		if (c < MAX_CHANNELS && dsp.rooms[c][0] != '\0')
+			sim_room(one, frames, dsp.rate, dsp.rooms[c]);
+		else if (n > 0)
+			sim_room(one, frames, dsp.rate, dsp.room);
 		for (size_t i = 0; i < frames; i++)
 			room[i] += one[i];
 	}
-	sim_room(room, frames, dsp.rate, dsp.room);
 	double gain = pow(10, dsp.gain / 20);
 	double noise = pow(10, dsp.noise / 20);
 	uint64_t seed = 0x9e3779b97f4a7c15ULL;
@@ -375,6 +405,26 @@ ssize_t read(int fd, void *buf, size_t count)
 	if (frames == 0) {
 		errno = EINVAL;
 		return -1;
+	}
+	if (dsp.pace) {
+		/* No more than the clock has reached; wait for a few ms of it. */
+		struct timespec now;
+		clock_gettime(CLOCK_MONOTONIC, &now);
+		if (s->read_frames == 0 && s->first_read.tv_sec == 0 && s->first_read.tv_nsec == 0)
+			s->first_read = now;
+		for (;;) {
+			double spent = (double)(now.tv_sec - s->first_read.tv_sec) +
+			               (double)(now.tv_nsec - s->first_read.tv_nsec) / 1e9;
+			double reached = spent * dsp.rate - (double)s->read_frames;
+			if (reached >= 1) {
+				if ((double)frames > reached)
+					frames = (size_t)reached;
+				break;
+			}
+			struct timespec nap = {0, 5000000};
+			nanosleep(&nap, NULL);
+			clock_gettime(CLOCK_MONOTONIC, &now);
+		}
 	}
 	size_t end = s->read_frames + frames;
 	if (end > s->heard_frames || s->heard_from_played != s->played_frames)

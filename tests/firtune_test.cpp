@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -246,6 +248,18 @@ TEST(firtune, refuses_what_the_rules_forbid_and_writes_nothing)
 	        {"host without port", "POST", "/api/load", load, {{"Host", "127.0.0.1"}}, 421},
 	        {"two hosts", "POST", "/api/load", load, {{"Host+", "localhost:" + port}}, 421},
 	        {"no token", "POST", "/api/load", load, {{"Authorization", ""}}, 401},
+	        {"measure from elsewhere",
+	         "POST",
+	         "/api/measure",
+	         R"({"channel":0})",
+	         {{"Origin", "http://example.org"}},
+	         403},
+	        {"cancel without token",
+	         "DELETE",
+	         "/api/measure/1",
+	         "{}",
+	         {{"Authorization", ""}},
+	         401},
 	        {"wrong token",
 	         "POST",
 	         "/api/load",
@@ -584,6 +598,26 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 	         65,
 	         "room.profile:2: no device line",
 	         {}},
+	        {"the audio side, measurements kept",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\naudio /dev/dsp\nrecord 0\nloopback "
+	         "1\nmeasurement 0 a.txt\nmeasurement 0 b.txt\n",
+	         small,
+	         0,
+	         "",
+	         {{0, left}}},
+	        {"microphone on the loopback",
+	         "device /dev/pcmx.ctl\nrecord 1\nloopback 1\nchannel 0 left.eq\n",
+	         small,
+	         65,
+	         "room.profile:3: record and loopback name the same channel",
+	         {}},
+	        {"a third measurement",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nmeasurement 0 a.txt\nmeasurement 0 "
+	         "b.txt\nmeasurement 0 c.txt\n",
+	         small,
+	         65,
+	         "room.profile:5: channel 0 has its two measurements already",
+	         {}},
 	        {"bad target",
 	         "device /dev/pcmx.ctl\nwhat tx\nchannel 0 left.eq\n",
 	         small,
@@ -879,6 +913,131 @@ TEST(firtune, imports_through_the_importers_into_layouts_it_designs)
 		std::string layout = r.body.substr(start, end + 1 - start);
 		EXPECT_EQ(call(s, "POST", "/api/design", R"({"layout":)" + layout + "}").status,
 		          200);
+	}
+}
+
+// The answer of a measurement once it ended (or after 30 s).
+nlohmann::json measured(const server &s, int id)
+{
+	nlohmann::json j;
+	for (int i = 0; i < 600; i++) {
+		reply r = call(s, "GET", "/api/measure/" + std::to_string(id), "");
+		j = nlohmann::json::parse(r.body, nullptr, false);
+		if (!j.is_object() || !j.contains("state") ||
+		    (j["state"] != "playing" && j["state"] != "analysing"))
+			break;
+		std::this_thread::sleep_for(std::chrono::milliseconds(50));
+	}
+	return j;
+}
+
+// The level of a measurement at the grid point nearest f.
+double level_at(const nlohmann::json &m, double f)
+{
+	const auto &freq = m["frequency_hz"], &db = m["spl_db"];
+	size_t best = 0;
+	for (size_t i = 0; i < freq.size(); i++)
+		if (std::abs(std::log(freq[i].get<double>() / f)) <
+		    std::abs(std::log(freq[best].get<double>() / f)))
+			best = i;
+	return db[best].get<double>();
+}
+
+TEST(firtune, measures_a_channel_and_puts_its_filter_back)
+{
+	env_list paced = small;
+	paced.emplace_back("FIRLOAD_SIM_DSP_PACE", "1");
+	const std::string lift = R"({"channels":[0],"layout":"20 2\n20000 2\n"})";
+	struct measure_case {
+		const char *name;
+		bool audio;               // -D /dev/dsp
+		bool loaded_first;        // channel 0 holds the lift before
+		std::string body;         // of the POST
+		int status;               // of the POST
+		int cancel_ms;            // DELETE this long after; -1: never
+		const char *state;        // at the end
+		const char *last_written; // channel 0's last write: lift, flat, none
+		double lift_db;           // the level at 1 kHz above the flat one's
+	} cases[] = {
+	        {"flat, filter put back", true, true, R"({"channel":0,"seconds":2})", 202, -1,
+	         "done", "lift", 0},
+	        {"through the filter", true, true, R"({"channel":0,"seconds":2,"with":"loaded"})",
+	         202, -1, "done", "none", 6.02},
+	        {"never loaded: left flat", true, false, R"({"channel":0,"seconds":2})", 202, -1,
+	         "done", "flat", 0},
+	        {"cancelled, filter put back", true, true, R"({"channel":0,"seconds":5})", 202, 300,
+	         "cancelled", "lift", 0},
+	        {"too loud", true, true, R"({"channel":0,"level_dbfs":-2.9})", 422, -1, "", "none",
+	         0},
+	        {"no channel 2", true, true, R"({"channel":2})", 422, -1, "", "none", 0},
+	        {"no audio device", false, true, R"({"channel":0})", 409, -1, "", "none", 0},
+	};
+	double flat_db = NAN;
+	for (const measure_case &c : cases) {
+		std::vector<std::string> args = {"-d", "/dev/pcmx.ctl"};
+		if (c.audio)
+			args.insert(args.end(), {"-D", "/dev/dsp"});
+		server s(args, paced);
+		ASSERT_GT(s.port, 0) << c.name;
+		if (c.loaded_first) {
+			ASSERT_EQ(call(s, "POST", "/api/load", lift).status, 200);
+		}
+		size_t before = journal_writes(read_file(s.journal.path)).size();
+		reply r = call(s, "POST", "/api/measure", c.body);
+		ASSERT_EQ(r.status, c.status) << c.name << "\n" << r.body;
+		if (c.status == 202) {
+			int id = nlohmann::json::parse(r.body, nullptr, false).value("id", 0);
+			// While it plays: a second one and a write to its channel are
+			// refused, a design is answered at once.
+			EXPECT_EQ(call(s, "POST", "/api/measure", R"({"channel":1})").status, 409)
+			        << c.name;
+			EXPECT_EQ(call(s, "POST", "/api/load", lift).status, 409) << c.name;
+			auto t0 = std::chrono::steady_clock::now();
+			EXPECT_EQ(call(s, "POST", "/api/design", R"({"layout":"100 2\n"})").status,
+			          200);
+			EXPECT_LT(std::chrono::steady_clock::now() - t0,
+			          std::chrono::milliseconds(500))
+			        << c.name;
+			if (c.cancel_ms >= 0) {
+				std::this_thread::sleep_for(std::chrono::milliseconds(c.cancel_ms));
+				reply d =
+				        call(s, "DELETE", "/api/measure/" + std::to_string(id), "");
+				EXPECT_EQ(d.status, 200) << d.body;
+			}
+			nlohmann::json m = measured(s, id);
+			ASSERT_TRUE(m.is_object()) << c.name;
+			EXPECT_EQ(m.value("state", ""), c.state) << c.name << "\n" << m.dump();
+			if (m["state"] == "done") {
+				// The flat filter of 512 taps delays by 256 samples, the
+				// stand-in by 96 + 144.
+				EXPECT_NEAR(m["delay_ms"].get<double>(), (256 + 240) / 48.0, 0.05);
+				EXPECT_GT(m["snr_db"].get<double>(), 50) << c.name;
+				EXPECT_NE(m["rew"].get<std::string>().find("Freq(Hz)"),
+				          std::string::npos);
+				double at = level_at(m, 1000);
+				if (std::isnan(flat_db))
+					flat_db = at;
+				EXPECT_NEAR(at - flat_db, c.lift_db, 0.1) << c.name;
+			}
+		}
+		std::vector<journal_write> writes = journal_writes(read_file(s.journal.path));
+		std::vector<journal_write> after(writes.begin() + static_cast<long>(before),
+		                                 writes.end());
+		std::string last = "none";
+		if (!after.empty())
+			last = after.back().taps == writes.front().taps && c.loaded_first ? "lift"
+			                                                                  : "flat";
+		EXPECT_EQ(last, c.last_written) << c.name;
+		if (!after.empty()) {
+			EXPECT_EQ(after.back().channel, 0);
+			EXPECT_EQ(after.front().taps.size(), 512u);
+			// The flat filter of the same length played the sweep.
+			EXPECT_EQ(std::count(after.front().taps.begin(), after.front().taps.end(),
+			                     0.0),
+			          511)
+			        << c.name;
+		}
+		EXPECT_EQ(s.stop(), 0) << c.name;
 	}
 }
 

@@ -4,6 +4,7 @@
 import { call, failure } from "./api.js";
 import { $, state, layoutText, actionChannels } from "./state.js";
 import { drawAll } from "./view.js";
+import { savedMeasurements } from "./measure.js";
 
 // An action under way: its earlier results go, so no one reads them as new.
 function showPending(title)
@@ -184,7 +185,8 @@ export async function onSave()
 	        window.confirm(`${state.differences.join(";\n")}.\n\nWrite the running device's settings into the profile? ` +
 	                       "Cancel saves the layouts and keeps the profile's settings.");
 	showPending("Save profile");
-	const answer = await call(state.token, "PUT", "/api/profile", { channels, replace_settings: replace });
+	const answer = await call(state.token, "PUT", "/api/profile",
+	                          { channels, replace_settings: replace, measurements: savedMeasurements() });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
 		return;

@@ -12,8 +12,9 @@ function numberOption(id)
 	return v === "" ? undefined : Number(v);
 }
 
-// A refused import leaves no notes of an earlier one.
-export async function importText(text)
+// A refused import leaves no notes of an earlier one. format: as chosen
+// on the page when not given. The answer's body, or null when refused.
+export async function importText(text, format)
 {
 	$("import-error").textContent = "";
 	$("notes").replaceChildren();
@@ -30,28 +31,28 @@ export async function importText(text)
 		const m = /^([0-9.eE+]+)\s*[:\s-]\s*([0-9.eE+]+)$/.exec(range);
 		if (m === null) {
 			$("import-error").textContent = "Range: low:high in Hz, such as 20:20000";
-			return;
+			return null;
 		}
 		options.range = [Number(m[1]), Number(m[2])];
 	}
 	const targetFile = $("opt-target").files[0];
 	if (targetFile)
 		options.target = await targetFile.text();
-	const format = $("import-format").value || null;
-	const answer = await call(state.token, "POST", "/api/import", { text, format, options });
+	const chosen = format !== undefined ? format : $("import-format").value || null;
+	const answer = await call(state.token, "POST", "/api/import", { text, format: chosen, options });
 	if (answer.status !== 200 || !answer.body || typeof answer.body.layout !== "string") {
 		$("import-error").textContent = `Import refused: ${failure(answer)}`;
-		return;
+		return null;
 	}
 	const parsed = parseLayout(answer.body.layout, reach());
 	if (!parsed.ok) {
 		$("import-error").textContent = `Import gave a layout this page cannot read (line ${parsed.line}): ${parsed.error}`;
-		return;
+		return null;
 	}
 	const channels = targets();
 	state.active = -1;
 	if (!change({ normalize: parsed.normalize, points: parsed.points }))
-		return;
+		return null;
 	for (const n of answer.body.notes || []) {
 		const li = document.createElement("li");
 		li.textContent = n;
@@ -60,6 +61,7 @@ export async function importText(text)
 	for (const c of channels)
 		state.measurements[c] = answer.body.measurement || null;
 	drawAll();
+	return answer.body;
 }
 
 export async function importFile(file)

@@ -11,6 +11,7 @@ import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey }
 import { onTableChange, onTableClick, onTextChange, onAdd, onRemove } from "./table.js";
 import { onLoad, onBypass, onOff, onSave } from "./device.js";
 import { importFile } from "./import.js";
+import { wireMeasure, showSaved } from "./measure.js";
 
 function fillChannels()
 {
@@ -183,6 +184,7 @@ async function start()
 				profileError = `The profile's layout of channel ${c}, line ${parsed.line}: ${parsed.error}; the channel starts flat, and Save leaves its file alone unless you edit it`;
 			}
 		}
+		showSaved(profile.body.measurements);
 		const path = profile.body.path;
 		if (Array.isArray(profile.body.differences))
 			state.differences = profile.body.differences.map(String);
@@ -201,6 +203,7 @@ async function start()
 	$("link").disabled = state.channels < 2;
 	wire();
 	drawAll();
+	await wireMeasure();
 	edited(performance.now());
 	$("layout-error").textContent = profileError;
 	window.firtune.ready = true;

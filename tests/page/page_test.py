@@ -438,8 +438,103 @@ class Scenarios(unittest.TestCase):
             app.stop()
 
 
+MEASURED = """
+const [channel, done] = [arguments[0], arguments[arguments.length - 1]];
+import('/measure.js').then(m => {
+  const r = m.runs[channel];
+  done(r && r.correction ? {before: m.deviation(r.before, r.correction).db, after: r.after ? m.deviation(r.after, r.correction).db : null,
+                            low: r.correction.low, high: r.correction.high} : null);
+});
+"""
+
+
+class Loop(unittest.TestCase):
+    """Measure, correct, load and verify each channel in its own room, at
+    the stand-in's real pace and N = 65,536."""
+
+    def test_measure_correct_verify(self):
+        os.environ.update(FIRLOAD_SIM_ROOMS="default,other", FIRLOAD_SIM_DSP_PACE="1")
+        folder = tempfile.mkdtemp(prefix="firtune-loop.")
+        profile = os.path.join(folder, "room.profile")
+        try:
+            app = browser.Firtune(["-d", "/dev/pcmx.ctl", "-D", "/dev/dsp", profile], length=65536, folder=folder)
+        finally:
+            del os.environ["FIRLOAD_SIM_ROOMS"], os.environ["FIRLOAD_SIM_DSP_PACE"]
+        d = browser.chromium()
+        try:
+            d.get(app.url())
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"), 30)
+            d.execute_script("window.asked = []; window.confirm = (m) => (window.asked.push(m), true)")
+            measured = lambda n: lambda d: d.execute_script("return window.firtune.measured || 0") >= n
+            design = {"layout": "100 2\n1000 1\n"}
+            usual = min(self.timed(app, design) for _ in range(3))
+            for c in (0, 1):
+                Select(d.find_element(By.ID, "channel")).select_by_value(str(c))
+                d.find_element(By.ID, "measure-seconds").clear()
+                d.find_element(By.ID, "measure-seconds").send_keys("3")
+                d.find_element(By.ID, "measure").click()
+                browser.wait(d, lambda d: not d.find_element(By.ID, "measure-progress").get_attribute("hidden"))
+                # While it plays: a second one is refused, a design answered as fast.
+                self.assertEqual(app.api("POST", "/api/measure", {"channel": 1 - c})[0], 409)
+                self.assertLess(self.timed(app, design), usual * 2 + 0.25)
+                browser.wait(d, measured(2 * c + 1), 60)
+                d.find_element(By.ID, "correct").click()
+                browser.wait(d, lambda d: not d.find_element(By.ID, "verify").get_attribute("disabled"), 30)
+                d.find_element(By.ID, "load").click()
+                browser.wait(d, lambda d: "written" in d.find_element(By.ID, "result").text.lower()
+                             or "loaded" in d.find_element(By.ID, "result").text.lower(), 60)
+                d.find_element(By.ID, "verify").click()
+                browser.wait(d, measured(2 * c + 2), 60)
+                got = d.execute_async_script(MEASURED, c)
+                self.assertIsNotNone(got)
+                print("channel %d, 1/6 octave, %g-%g Hz: largest deviation before %.2f dB, after %.2f dB"
+                      % (c, got["low"], got["high"], got["before"], got["after"]), file=sys.stderr)
+                self.assertGreater(got["before"], 3)
+                self.assertLess(got["after"], 1)
+                self.assertIn("after", d.find_element(By.ID, "measure-figures").text)
+            if os.environ.get("FIRLOAD_MEASURE_PNG"):  # docs/firtune-measure.png
+                d.set_window_size(1280, 1400)
+                d.execute_script("document.getElementById('measured').scrollIntoView()")
+                d.find_element(By.ID, "measured").screenshot(os.environ["FIRLOAD_MEASURE_PNG"])
+            # Each channel has its own correction, loaded on it alone.
+            last = {c: [w for w in browser.journal_writes(app.journal) if w[1] == c][-1] for c in (0, 1)}
+            self.assertNotEqual(last[0][2], last[1][2])
+            self.assertEqual(len(d.execute_script("return window.asked")), 1)
+            self.assertIn("channel 0", d.execute_script("return window.asked[0]"))
+            # Cancelled: channel 1's correction is back on it.
+            loaded = [w for w in browser.journal_writes(app.journal) if w[1] == 1][-1]
+            d.find_element(By.ID, "measure").click()
+            browser.wait(d, lambda d: not d.find_element(By.ID, "measure-cancel").get_attribute("disabled"))
+            d.find_element(By.ID, "measure-cancel").click()
+            browser.wait(d, lambda d: "cancelled" in d.find_element(By.ID, "measure-error").text, 30)
+            self.assertEqual([w for w in browser.journal_writes(app.journal) if w[1] == 1][-1], loaded)
+            # Saved with the profile, and shown again when it is opened.
+            d.find_element(By.ID, "save").click()
+            browser.wait(d, lambda d: "Saved" in d.find_element(By.ID, "result").text)
+            text = read(profile)
+            for line in ("audio /dev/dsp\n", "record 0\n", "measurement 0 room.ch0-before.txt\n",
+                         "measurement 1 room.ch1-after.txt\n"):
+                self.assertIn(line, text)
+            self.assertIn("Freq(Hz)", read(os.path.join(folder, "room.ch1-after.txt")))
+            d.refresh()
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"), 30)
+            Select(d.find_element(By.ID, "channel")).select_by_value("1")
+            self.assertEqual(len(d.find_elements(By.CSS_SELECTOR, "#measure-plot path.before, #measure-plot path.after")), 2)
+            self.assertEqual(browser.errors(d), [])
+        finally:
+            d.quit()
+            app.stop()
+
+    @staticmethod
+    def timed(app, body):
+        import time
+        t0 = time.monotonic()
+        assert app.api("POST", "/api/design", body)[0] == 200
+        return time.monotonic() - t0
+
+
 if __name__ == "__main__":
-    groups = {"units": Units, "scenarios": Scenarios}
+    groups = {"units": Units, "scenarios": Scenarios, "loop": Loop}
     which = sys.argv[1:] or list(groups)
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(groups[w]) for w in which)
     sys.exit(0 if unittest.TextTestRunner(verbosity=2).run(suite).wasSuccessful() else 1)
