@@ -2,6 +2,7 @@
 // a file.
 #include "api.h"
 
+#include "export.h"
 #include "fields.h"
 #include "import.h"
 #include "response.h"
@@ -143,6 +144,17 @@ json measurement_json(const import_report &report, int32_t rate)
 	return m;
 }
 
+const char *format_name(input_format f)
+{
+	switch (f) {
+	case input_format::eqapo: return "eqapo";
+	case input_format::rew: return "rew";
+	case input_format::db: return "db";
+	case input_format::layout: break;
+	}
+	return "layout";
+}
+
 } // namespace
 
 http_answer get_device(const api_call &c)
@@ -161,6 +173,7 @@ http_answer get_device(const api_call &c)
 	d["length"] = s.length;
 	d["channels"] = s.channels;
 	d["can_load"] = s.has_device;
+	d["max_gain_db"] = s.max_gain_db;
 	if (!s.has_device)
 		d["reason"] = "started without a device (-d): design only";
 	return answer(200, d);
@@ -171,9 +184,9 @@ http_answer post_design(const api_call &c)
 	eq_state &eq = c.session.eq;
 	json body;
 	http_answer refused;
-	std::string given, layout;
-	if (!json_object(c.request.body, {"layout"}, body, refused) ||
-	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused))
+	std::string layout;
+	if (!json_object(c.request.body, {"layout", "source", "format"}, body, refused) ||
+	    !design_input(body, eq.rate, layout, refused))
 		return refused;
 	design_outcome o = design_layout(eq, layout);
 	if (!o.ok)
@@ -225,7 +238,61 @@ http_answer post_import(const api_call &c)
 	}
 	json out = json::object();
 	out["layout"] = layout;
+	out["format"] = format_name(format);
 	out["notes"] = report.notes;
 	out["measurement"] = measurement_json(report, c.session.rate);
 	return answer(200, out);
+}
+
+http_answer post_export(const api_call &c)
+{
+	eq_state &eq = c.session.eq;
+	json body;
+	http_answer refused;
+	std::string layout, what;
+	if (!json_object(c.request.body, {"source", "format", "phase", "what"}, body, refused) ||
+	    !string_field(body, "what", what, refused))
+		return refused;
+	struct kind {
+		std::string_view what, ext, type;
+	};
+	static constexpr kind kinds[] = {
+	        {"taps-txt", "txt", "text/plain; charset=utf-8"},
+	        {"taps-f32", "f32", "application/octet-stream"},
+	        {"taps-f64", "f64", "application/octet-stream"},
+	        {"taps-wav", "wav", "audio/wav"},
+	        {"source", "", "text/plain; charset=utf-8"},
+	        {"response-csv", "csv", "text/csv; charset=utf-8"},
+	};
+	const kind *k = nullptr;
+	for (const kind &one : kinds)
+		if (one.what == what)
+			k = &one;
+	if (k == nullptr)
+		return refusal(422, "'what' must be taps-txt, taps-f32, taps-f64, taps-wav, source "
+		                    "or response-csv");
+	if (auto p = body.find("phase");
+	    p != body.end() && !p->is_null() &&
+	    !(p->is_string() && p->get_ref<const std::string &>() == "linear"))
+		return refusal(422, "'phase' must be \"linear\"");
+	if (!design_input(body, eq.rate, layout, refused))
+		return refused;
+	http_answer a;
+	a.headers.emplace_back("Content-Type", std::string(k->type));
+	if (k->what == "source") {
+		a.body = body.at(body.contains("source") ? "source" : "layout").get<std::string>();
+		a.headers.emplace_back("Content-Disposition", "attachment");
+		return a;
+	}
+	design_outcome o = design_layout(eq, layout);
+	if (!o.ok)
+		return refusal(422, o.error, o.line);
+	if (k->ext == "csv")
+		a.body = response_table(design_response(eq));
+	else
+		a.body = tap_bytes(k->ext,
+		                   std::span<const double>(eq.time, static_cast<size_t>(eq.length)),
+		                   static_cast<int32_t>(eq.rate));
+	a.headers.emplace_back("Content-Disposition", "attachment");
+	return a;
 }

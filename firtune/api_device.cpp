@@ -3,6 +3,7 @@
 #include "api.h"
 
 #include "fields.h"
+#include "layout.h"
 #include "text.h"
 
 using nlohmann::json;
@@ -74,15 +75,29 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			        refusal(422, "channel " + std::to_string(channel) + " given twice");
 			return false;
 		}
-		std::string layout;
-		if (!layout_text(item->get_ref<const std::string &>(), layout, refused))
+		// A channel's source is saved as given (a layout, or Equalizer APO
+		// text for a band list); it must design as --apply will read it.
+		std::string layout, source = item->get_ref<const std::string &>();
+		std::string_view plain = source;
+		std::string why;
+		if (!plain_text(plain, why)) {
+			refused = refusal(422, "channel " + key + ": " + why);
 			return false;
-		design_outcome o = design_layout(s.eq, layout);
+		}
+		if (detect_format(plain) == input_format::layout) {
+			if (!layout_text(source, layout, refused))
+				return false;
+			source = layout;
+		} else if (source.size() > max_layout) {
+			refused = refusal(422, "channel " + key + ": Too much input data");
+			return false;
+		}
+		design_outcome o = design_source(s.eq, source);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
 			return false;
 		}
-		layouts[static_cast<int32_t>(channel)] = std::move(layout);
+		layouts[static_cast<int32_t>(channel)] = std::move(source);
 	}
 	return true;
 }
@@ -97,10 +112,11 @@ http_answer post_load(const api_call &c)
 	json body;
 	http_answer refused;
 	std::vector<int32_t> channels;
-	std::string given, layout;
-	if (!json_object(c.request.body, {"channels", "layout"}, body, refused) ||
+	std::string layout;
+	if (!json_object(c.request.body, {"channels", "layout", "source", "format"}, body,
+	                 refused) ||
 	    !channel_list(body, s.channels, channels, refused) ||
-	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused))
+	    !design_input(body, s.eq.rate, layout, refused))
 		return refused;
 	return design_and_write(s, channels, layout);
 }

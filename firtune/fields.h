@@ -41,6 +41,14 @@ bool optional_number(const nlohmann::json &object, const char *name, double &val
 // first NUL, within firload's limit (422 otherwise).
 bool layout_text(std::string_view given, std::string &layout, http_answer &refused);
 
+// What a design or load request gives the designer: either "layout" (a
+// layout's text) or "source" with an optional "format" ("layout" or
+// "eqapo"; absent or null: detected as firdesign detects). layout receives
+// the layout designed (an Equalizer APO source through the importer);
+// refusals as the designer's: 422 with the line when known.
+bool design_input(const nlohmann::json &object, double rate, std::string &layout,
+                  http_answer &refused);
+
 // The "channels" field: a non-empty array of channel numbers below count,
 // each taken once, in the order given.
 bool channel_list(const nlohmann::json &object, int32_t count, std::vector<int32_t> &channels,

@@ -19,6 +19,7 @@ constexpr route routes[] = {
         {"POST", "/api/import", post_import}, {"POST", "/api/load", post_load},
         {"POST", "/api/bypass", post_bypass}, {"POST", "/api/off", post_off},
         {"GET", "/api/profile", get_profile}, {"PUT", "/api/profile", put_profile},
+        {"POST", "/api/export", post_export},
 };
 
 http_answer not_allowed(std::string allow)

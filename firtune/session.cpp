@@ -159,6 +159,50 @@ design_outcome design_layout(eq_state &eq, const std::string &text)
 	return o;
 }
 
+bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
+                   design_outcome &o)
+{
+	o = design_outcome{};
+	std::string why;
+	if (!plain_text(text, why)) {
+		o.error = why;
+		return false;
+	}
+	if (format == input_format::layout) {
+		std::string plain(text);
+		layout = plain.c_str(); // a NUL ends the layout
+		if (layout.size() > max_layout) {
+			o.error = "Too much input data";
+			return false;
+		}
+		return true;
+	}
+	import_error err;
+	if (!import_layout(text, format, rate, correction_options{}, layout, err)) {
+		o.error = err.file.empty() ? err.what : err.file + ": " + err.what;
+		o.line = err.line;
+		return false;
+	}
+	return true;
+}
+
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o)
+{
+	std::string_view plain = text;
+	std::string why;
+	input_format format = plain_text(plain, why) ? detect_format(plain) : input_format::eqapo;
+	return source_layout(text, format, rate, layout, o);
+}
+
+design_outcome design_source(eq_state &eq, std::string_view text)
+{
+	std::string layout;
+	design_outcome o;
+	if (!source_layout(text, eq.rate, layout, o))
+		return o;
+	return design_layout(eq, layout);
+}
+
 std::string gain_refusal(const eq_state &eq, double limit_db)
 {
 	double peak_db = figures_of(eq, design_response(eq), audio_band(eq.rate)).top.db;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "eq.h"
+#include "import.h"
 #include "profile.h"
 #include "requests.h"
 #include "unique_fd.h"
@@ -59,6 +60,19 @@ struct design_outcome {
 
 // Designs text (cut at its first NUL) into eq.time.
 design_outcome design_layout(eq_state &eq, const std::string &text);
+
+// A channel's source made into the layout the designer reads, as firdesign
+// reads its input: a layout as it is (up to its first NUL), other formats
+// through the importer with its default options (Equalizer APO band lists
+// among them). o tells why when it cannot be.
+bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
+                   design_outcome &o);
+
+// The same, with the format detected as firdesign detects it.
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o);
+
+// Designs a channel's source (format detected) into eq.time.
+design_outcome design_source(eq_state &eq, std::string_view text);
 
 // The design now in eq checked against the gain guard: "" when its true
 // peak gain (the summary's figure) is within limit_db, else

@@ -2,7 +2,7 @@
 // per-channel results they leave, and what each channel then holds. Every
 // action acts on the channels an edit applies to.
 import { call, failure } from "./api.js";
-import { $, state, layoutText, actionChannels } from "./state.js";
+import { $, state, layoutText, sourceFormat, actionChannels } from "./state.js";
 import { drawAll } from "./view.js";
 
 // An action under way: its earlier results go, so no one reads them as new.
@@ -73,12 +73,13 @@ async function loadLayouts(channels, title)
 {
 	const groups = new Map();
 	for (const c of channels) {
-		const text = layoutText(c);
-		groups.set(text, [...(groups.get(text) || []), c]);
+		const key = JSON.stringify([layoutText(c), sourceFormat(c)]);
+		groups.set(key, [...(groups.get(key) || []), c]);
 	}
 	const rows = [];
-	for (const [text, chans] of groups) {
-		const answer = await call(state.token, "POST", "/api/load", { channels: chans, layout: text });
+	for (const [key, chans] of groups) {
+		const [text, format] = JSON.parse(key);
+		const answer = await call(state.token, "POST", "/api/load", { channels: chans, source: text, format });
 		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 			settleUnknown(answer, chans);
 			for (const c of chans)
