@@ -3,8 +3,8 @@
 request latency while 20 slow clients trickle header bytes and 15
 tokenless clients send oversized bodies, all on 127.0.0.1, for a bounded
 time. The owner's request is a design of a small layout, once every
-100 ms. Also reports how long a slow client was kept before the header
-deadline closed it.
+100 ms. Then the oversize clients alone. Also reports how long a slow
+client was kept before the header deadline closed it.
 
 Usage: bench/firtune_clients.py FIRTUNE [SECONDS]   (default 15 s)"""
 import re
@@ -65,18 +65,21 @@ def slow_client(port, until, kept):
 
 
 def oversize_client(port, until, sent):
-    """No token, a body of 1 GiB announced, and bytes as fast as they go."""
+    """No token, the largest import body announced (16 MiB less a byte), and
+    its bytes as fast as they go."""
     chunk = b"1" * 65536
+    size = (16 << 20) - 1
     while time.monotonic() < until:
         n = 0
         try:
             with socket.create_connection(("127.0.0.1", port), timeout=2) as s:
                 s.sendall((f"POST /api/import HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
                            "Origin: http://127.0.0.1:{port}\r\nContent-Type: application/json\r\n"
-                           f"Content-Length: {1 << 30}\r\n\r\n").encode())
-                while time.monotonic() < until:
-                    s.sendall(chunk)
-                    n += len(chunk)
+                           f"Content-Length: {size}\r\n\r\n").encode())
+                while n < size and time.monotonic() < until:
+                    s.sendall(chunk[:size - n])
+                    n += min(len(chunk), size - n)
+                s.recv(1)
         except OSError:
             pass
         sent.append(n)
@@ -112,27 +115,26 @@ def main():
         port, token = int(m.group(1)), m.group(2)
         report("alone", *owner_phase(p.pid, port, token, 3))
 
-        until = time.monotonic() + seconds
-        kept, sent = [], []
-        threads = [threading.Thread(target=slow_client, args=(port, until, kept))
-                   for _ in range(SLOW)]
-        threads += [threading.Thread(target=oversize_client, args=(port, until, sent))
-                    for _ in range(OVERSIZE)]
-        for t in threads:
-            t.start()
-        time.sleep(0.5)
-        report(f"with {SLOW} slow and {OVERSIZE} oversize clients",
-               *owner_phase(p.pid, port, token, seconds - 1))
-        for t in threads:
-            t.join()
-        if kept:
-            print(f"slow clients: {len(kept)} closed by the server, kept "
-                  f"{min(kept):.1f} to {max(kept):.1f} s")
-        else:
-            print("slow clients: none closed by the server")
-        if sent:
-            print(f"oversize clients: {len(sent)} connections, at most "
-                  f"{max(sent) / 1024:.0f} KiB sent on one before it was closed")
+        for slow_count in (SLOW, 0):
+            until = time.monotonic() + seconds
+            kept, sent = [], []
+            threads = [threading.Thread(target=slow_client, args=(port, until, kept))
+                       for _ in range(slow_count)]
+            threads += [threading.Thread(target=oversize_client, args=(port, until, sent))
+                        for _ in range(OVERSIZE)]
+            for t in threads:
+                t.start()
+            time.sleep(0.5)
+            report(f"with {slow_count} slow and {OVERSIZE} oversize clients",
+                   *owner_phase(p.pid, port, token, seconds - 1))
+            for t in threads:
+                t.join()
+            if slow_count:
+                print(f"  slow clients: {len(kept)} closed by the server" +
+                      (f", kept {min(kept):.1f} to {max(kept):.1f} s" if kept else ""))
+            if sent:
+                print(f"  oversize clients: {len(sent)} connections, at most "
+                      f"{max(sent) / 1024:.0f} KiB sent on one before it was closed")
         print(f"RSS after: {rss_kib(p.pid) / 1024:.1f} MiB; firtune "
               f"{'still running' if p.poll() is None else 'ended'}")
     finally:

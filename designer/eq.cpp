@@ -138,6 +138,19 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 		window_even(state.time, n);
 	else
 		window_odd(state.time, n);
+	if (state.phase == eq_phase::minimum) {
+		if (state.minimum.length != n && minphase_init(state.minimum, n) == 0) {
+			print(out.errors, "Design error: no memory for the minimum-phase grid.\n");
+			return 0;
+		}
+		// The polarity of the request where it is strongest.
+		int32_t strongest = 0;
+		for (int32_t k = 1; k <= n / 2; k++)
+			if (std::fabs(state.requested[k]) > std::fabs(state.requested[strongest]))
+				strongest = k;
+		minphase_from(state.minimum, std::span<double>(state.time, static_cast<size_t>(n)),
+		              state.requested[strongest] < 0 ? -1.0 : 1.0);
+	}
 
 	fftw_execute(state.forward_plan);
 	for (int32_t i = 0; i < n; i++)
@@ -173,6 +186,7 @@ void eq_free(eq_state &state)
 	fftw_free(state.time);
 	fftw_free(state.spectrum);
 	fftw_free(state.requested);
+	minphase_free(state.minimum);
 	state.requested = nullptr;
 	state.forward_plan = nullptr;
 	state.inverse_plan = nullptr;

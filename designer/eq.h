@@ -6,10 +6,12 @@
 // both before eq_init (the tool refuses a device that reports otherwise).
 //
 // Even N: linear phase, centred on tap N/2 (a delay of N/2 samples), tap 0
-// zero. Odd N: symmetric about tap (N-1)/2, no tap forced to zero.
+// zero. Odd N: symmetric about tap (N-1)/2, no tap forced to zero. With
+// phase minimum: that design's magnitude, made minimum phase (minphase.h).
 #pragma once
 
 #include "layout.h"
+#include "minphase.h"
 
 #include <fftw3.h>
 
@@ -17,19 +19,21 @@
 #include <vector>
 
 struct eq_state {
-	double rate = 0;                  // sample rate R in Hz
-	int32_t length = 0;               // filter length N
-	int32_t normalize = 0;            // set by each eq_design run from the layout header
-	double *time = nullptr;           // N coefficients: the array handed to the device
-	double *spectrum = nullptr;       // N doubles, FFTW half-complex order
-	fftw_plan forward_plan = nullptr; // time -> spectrum, FFTW_R2HC
-	fftw_plan inverse_plan = nullptr; // spectrum -> time, FFTW_HC2R
+	double rate = 0;                   // sample rate R in Hz
+	int32_t length = 0;                // filter length N
+	int32_t normalize = 0;             // set by each eq_design run from the layout header
+	eq_phase phase = eq_phase::linear; // set by the caller after eq_init
+	double *time = nullptr;            // N coefficients: the array handed to the device
+	double *spectrum = nullptr;        // N doubles, FFTW half-complex order
+	fftw_plan forward_plan = nullptr;  // time -> spectrum, FFTW_R2HC
+	fftw_plan inverse_plan = nullptr;  // spectrum -> time, FFTW_HC2R
 
 	// What the last successful eq_design computed, besides the taps in
 	// time and the achieved spectrum (divided by N) in spectrum:
 	double *requested = nullptr;      // N doubles: the gains asked for at bins 0 to N/2
 	double scale = 1.0;               // the factor normalization applied to the taps
 	std::vector<eq_segment> segments; // the gain curve as the layout was read
+	minphase_state minimum;           // the minimum-phase grid, made at its first use
 };
 
 // Planning budget of each transform plan, in seconds, for length n: about
@@ -47,7 +51,9 @@ int eq_init(eq_state &state, double rate, int32_t length);
 // Designs from the NUL-terminated layout text into state.time. Prints the
 // layout heading, the design report and, on success, the coefficient
 // listing. Returns 1 on success, 0 on a layout error or when the design
-// gives a coefficient that is not finite (no listing then).
+// gives a coefficient that is not finite (no listing then). With phase
+// minimum the report is of the minimum-phase taps, and a grid that cannot
+// be had is a design error.
 int eq_design(eq_state &state, const char *text);
 
 // The same, with the heading, report and listing going to out.report and

@@ -87,12 +87,20 @@ std::string tap_bytes(std::string_view ext, std::span<const double> taps, int32_
 
 std::string response_table(const response &r)
 {
-	std::string out = "frequency_hz,requested_db,achieved_db\n";
-	char line[128];
+	// Minimum phase adds the group delay, which differs by frequency.
+	bool delay = !r.delay_ms.empty();
+	std::string out = delay ? "frequency_hz,requested_db,achieved_db,group_delay_ms\n"
+	                        : "frequency_hz,requested_db,achieved_db\n";
+	char line[160];
 	for (size_t i = 0; i < r.freq.size(); i++) {
-		int n = std::snprintf(line, sizeof line, "%.10g,%.10g,%.10g\n", r.freq[i],
+		int n = std::snprintf(line, sizeof line, "%.10g,%.10g,%.10g", r.freq[i],
 		                      to_db(r.requested[i]), to_db(r.achieved[i]));
 		out.append(line, static_cast<size_t>(n));
+		if (delay) {
+			n = std::snprintf(line, sizeof line, ",%.10g", r.delay_ms[i]);
+			out.append(line, static_cast<size_t>(n));
+		}
+		out += '\n';
 	}
 	return out;
 }

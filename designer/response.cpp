@@ -21,8 +21,10 @@ typedef double lane_vector __attribute__((vector_size(lanes * sizeof(double))));
 // by Clenshaw's recurrence in Reinsch's form, which stays accurate near
 // theta = 0 and pi where the plain form loses digits to cancellation:
 //   d_k = a_k + lambda b_(k+1) + sign d_(k+1),  b_k = d_k + sign b_(k+1),
-// and the sum is d_0 - (lambda / 2) b_1.
-void cosine_sums(std::span<const double> a, const double *theta, double *out, size_t count)
+// and the sum is d_0 - (lambda / 2) b_1. The same recurrence gives the sum
+// of a[m] sin(m theta) as b_1 sin(theta), into sines when given.
+void cosine_sums(std::span<const double> a, const double *theta, double *out, size_t count,
+                 double *sines = nullptr)
 {
 	lane_vector lambda{}, sign{}, d{}, b{}, b1{};
 	for (size_t j = 0; j < lanes; j++) {
@@ -45,23 +47,59 @@ void cosine_sums(std::span<const double> a, const double *theta, double *out, si
 	lane_vector sum = d - lambda / 2 * b1;
 	for (size_t j = 0; j < count; j++)
 		out[j] = sum[j];
+	if (sines != nullptr)
+		for (size_t j = 0; j < count; j++)
+			sines[j] = b1[j] * std::sin(theta[j]);
 }
 
-// The taps symmetric about c as a cosine sum:
-//   H = e^(-j w c) (t[c] + 2 sum_m t[c+m] cos(m w)),
-// the coefficients of that sum, a[0] = t[c] and a[m] = 2 t[c+m]. Terms at
-// the end whose magnitudes add up to less than 1e-10 of the whole are
-// dropped: they change no gain by more than 1e-10 of the largest the taps
-// can give (-200 dB), at any scale of the taps.
-std::vector<double> cosine_terms(std::span<const double> taps)
+// cosine_sums of a and of m a[m] together, in one pass: the cosine and
+// sine sums of both, for the gain and the group delay of taps a.
+void weighted_sums(std::span<const double> a, const double *theta, size_t count, double *c,
+                   double *s, double *cn, double *sn)
 {
-	size_t n = taps.size();
-	size_t c = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+	lane_vector lambda{}, sign{}, d{}, b{}, b1{}, e{}, g{}, g1{};
+	for (size_t j = 0; j < lanes; j++) {
+		double t = j < count ? theta[j] : 0.0;
+		if (std::cos(t) >= 0) {
+			double h = std::sin(t / 2);
+			lambda[j] = -4 * h * h;
+			sign[j] = 1;
+		} else {
+			double h = std::cos(t / 2);
+			lambda[j] = 4 * h * h;
+			sign[j] = -1;
+		}
+	}
+	for (size_t k = a.size(); k-- > 0;) {
+		b1 = b;
+		g1 = g;
+		d = (a[k] + sign * d) + lambda * b;
+		b = d + sign * b;
+		e = (static_cast<double>(k) * a[k] + sign * e) + lambda * g;
+		g = e + sign * g;
+	}
+	lane_vector sum = d - lambda / 2 * b1, weighted = e - lambda / 2 * g1;
+	for (size_t j = 0; j < count; j++) {
+		double sine = std::sin(theta[j]);
+		c[j] = sum[j];
+		s[j] = b1[j] * sine;
+		cn[j] = weighted[j];
+		sn[j] = g1[j] * sine;
+	}
+}
+
+// The terms a gain is summed from: for symmetric taps the cosine sum's
+// coefficients, otherwise the taps themselves (a[m] = t[m]), whose sum has
+// a sine part too. Terms at the end whose magnitudes add up to less than
+// 1e-10 of the whole are dropped: they change no gain by more than 1e-10
+// of the largest the taps can give (-200 dB), at any scale of the taps.
+struct terms {
 	std::vector<double> a;
-	a.reserve(n - c);
-	a.push_back(taps[c]);
-	for (size_t m = 1; c + m < n; m++)
-		a.push_back(2 * taps[c + m]);
+	bool symmetric = true;
+};
+
+void drop_negligible(std::vector<double> &a)
+{
 	double total = 0;
 	for (double v : a)
 		total += std::fabs(v);
@@ -71,18 +109,43 @@ std::vector<double> cosine_terms(std::span<const double> taps)
 	while (used > 1 && tail + std::fabs(a[used - 1]) < negligible)
 		tail += std::fabs(a[--used]);
 	a.resize(used);
-	return a;
 }
 
-// |sum of a[m] cos(m w)| at w = 2 pi f / rate for every f of freqs, into out.
-void gains_of(std::span<const double> a, double rate, std::span<const double> freqs, double *out)
+// The taps symmetric about c as a cosine sum:
+//   H = e^(-j w c) (t[c] + 2 sum_m t[c+m] cos(m w)),
+// the coefficients of that sum, a[0] = t[c] and a[m] = 2 t[c+m].
+terms terms_of(std::span<const double> taps, eq_phase phase)
 {
-	double theta[lanes];
+	terms t;
+	if (phase == eq_phase::minimum) {
+		t.a.assign(taps.begin(), taps.end());
+		t.symmetric = false;
+	} else {
+		size_t n = taps.size();
+		size_t c = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+		t.a.reserve(n - c);
+		t.a.push_back(taps[c]);
+		for (size_t m = 1; c + m < n; m++)
+			t.a.push_back(2 * taps[c + m]);
+	}
+	drop_negligible(t.a);
+	return t;
+}
+
+// The gain of the terms at w = 2 pi f / rate for every f of freqs, into
+// out: |sum of a[m] cos(m w)| for symmetric taps, |sum of a[m] e^(-j m w)|
+// otherwise.
+void gains_of(const terms &t, double rate, std::span<const double> freqs, double *out)
+{
+	double theta[lanes], sines[lanes];
 	for (size_t i = 0; i < freqs.size(); i += lanes) {
 		size_t count = std::min(lanes, freqs.size() - i);
 		for (size_t j = 0; j < count; j++)
 			theta[j] = 2 * pi * freqs[i + j] / rate;
-		cosine_sums(a, theta, out + i, count);
+		cosine_sums(t.a, theta, out + i, count, t.symmetric ? nullptr : sines);
+		if (!t.symmetric)
+			for (size_t j = 0; j < count; j++)
+				out[i + j] = std::hypot(out[i + j], sines[j]);
 	}
 	for (size_t i = 0; i < freqs.size(); i++)
 		out[i] = std::fabs(out[i]);
@@ -112,8 +175,7 @@ struct top_few {
 // Narrows [lo, hi] around the largest score(f, gain) of the taps' gain,
 // eight exact points at a time; returns the best point seen and its gain.
 template <class Score>
-std::pair<double, double> refine(std::span<const double> a, double rate, double lo, double hi,
-                                 Score score)
+std::pair<double, double> refine(const terms &a, double rate, double lo, double hi, Score score)
 {
 	double best_f = lo, best_gain = 0, best = -HUGE_VAL;
 	for (int round = 0; round < 3 && hi > lo; round++) {
@@ -144,16 +206,25 @@ std::pair<double, double> refine(std::span<const double> a, double rate, double 
 }
 
 // How far achieved is from requested, as the factor above 1 either way;
-// -1 where the request is too small to count, and NaN stays NaN.
-double departure(double achieved, double requested)
+// -1 where the request is below least (too small to count), and NaN stays
+// NaN.
+double departure(double achieved, double requested, double least)
 {
-	if (!(requested >= 0.001) && !std::isnan(requested))
+	if (!(requested >= least) && !std::isnan(requested))
 		return -1;
 	double q = achieved / requested;
 	return q >= 1 ? q : 1 / q;
 }
 
 } // namespace
+
+double counted_request(const eq_state &state)
+{
+	double highest = state.segments.empty() ? 1.0 : 0.0;
+	for (const eq_segment &s : state.segments)
+		highest = std::max({highest, std::fabs(s.g0), std::fabs(s.g1)});
+	return highest * state.scale * 0.001;
+}
 
 std::vector<double> response_grid(double rate, int per_octave)
 {
@@ -170,12 +241,53 @@ std::vector<double> response_grid(double rate, int per_octave)
 }
 
 std::vector<double> achieved_gains(std::span<const double> taps, double rate,
-                                   std::span<const double> freqs)
+                                   std::span<const double> freqs, eq_phase phase)
 {
 	std::vector<double> out(freqs.size(), 0.0);
 	if (taps.empty())
 		return out;
-	gains_of(cosine_terms(taps), rate, freqs, out.data());
+	gains_of(terms_of(taps, phase), rate, freqs, out.data());
+	return out;
+}
+
+namespace
+{
+
+// The gain of the taps (any shape), and their group delay in samples when
+// delays is given, at every f of freqs. With H = C - jS from the taps and
+// D = Cn - jSn from n times them, the delay is
+// Re(D / H) = (Cn C + Sn S) / (C^2 + S^2).
+void general_response(std::span<const double> taps, double rate, std::span<const double> freqs,
+                      double *gains, double *delays)
+{
+	terms t = terms_of(taps, eq_phase::minimum);
+	double theta[lanes], c[lanes], s[lanes], cn[lanes], sn[lanes];
+	for (size_t i = 0; i < freqs.size(); i += lanes) {
+		size_t count = std::min(lanes, freqs.size() - i);
+		for (size_t j = 0; j < count; j++)
+			theta[j] = 2 * pi * freqs[i + j] / rate;
+		if (delays != nullptr)
+			weighted_sums(t.a, theta, count, c, s, cn, sn);
+		else
+			cosine_sums(t.a, theta, c, count, s);
+		for (size_t j = 0; j < count; j++) {
+			double power = c[j] * c[j] + s[j] * s[j];
+			if (gains != nullptr)
+				gains[i + j] = std::sqrt(power);
+			if (delays != nullptr)
+				delays[i + j] = (cn[j] * c[j] + sn[j] * s[j]) / power;
+		}
+	}
+}
+
+} // namespace
+
+std::vector<double> group_delays(std::span<const double> taps, double rate,
+                                 std::span<const double> freqs)
+{
+	std::vector<double> out(freqs.size(), 0.0);
+	if (!taps.empty())
+		general_response(taps, rate, freqs, nullptr, out.data());
 	return out;
 }
 
@@ -184,16 +296,25 @@ double to_db(double gain)
 	return 20 * std::log10(gain);
 }
 
-response response_at(const eq_state &state, std::vector<double> freq)
+response response_at(const eq_state &state, std::vector<double> freq, bool with_delay)
 {
 	response r;
 	r.freq = std::move(freq);
 	r.requested.reserve(r.freq.size());
 	for (double f : r.freq)
 		r.requested.push_back(std::fabs(eq_segments_gain(state.segments, f)) * state.scale);
-	r.achieved = achieved_gains(
-	        std::span<const double>(state.time, static_cast<size_t>(state.length)), state.rate,
-	        r.freq);
+	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
+	if (state.phase == eq_phase::minimum && !taps.empty()) {
+		r.achieved.resize(r.freq.size());
+		if (with_delay)
+			r.delay_ms.resize(r.freq.size());
+		general_response(taps, state.rate, r.freq, r.achieved.data(),
+		                 with_delay ? r.delay_ms.data() : nullptr);
+		for (double &d : r.delay_ms)
+			d *= 1000 / state.rate;
+	} else {
+		r.achieved = achieved_gains(taps, state.rate, r.freq, state.phase);
+	}
 	return r;
 }
 
@@ -215,10 +336,11 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (taps.empty())
 		return fig;
-	std::vector<double> a = cosine_terms(taps);
+	terms a = terms_of(taps, state.phase);
 	auto requested = [&](double f) {
 		return std::fabs(eq_segments_gain(state.segments, f)) * state.scale;
 	};
+	double least = counted_request(state);
 
 	// Exact points: r's, the breakpoints of pieces narrower than two bins
 	// (the bins and their refinement follow wider ones), the band's edges
@@ -251,7 +373,7 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 		if (f < low || f > high)
 			return;
 		double q = requested(f);
-		double e = departure(g, q);
+		double e = departure(g, q, least);
 		if (e < 0)
 			return;
 		if (std::isnan(worst))
@@ -312,9 +434,10 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	size_t last = std::min(k, static_cast<size_t>(std::max(0.0, std::floor(high / spacing))));
 	if (first <= last && at(first) <= high) {
 		top_few devs;
-		double before = -1, here = departure(bins[first], requested(at(first)));
+		double before = -1, here = departure(bins[first], requested(at(first)), least);
 		for (size_t i = first; i <= last; i++) {
-			double after = i < last ? departure(bins[i + 1], requested(at(i + 1))) : -1;
+			double after =
+			        i < last ? departure(bins[i + 1], requested(at(i + 1)), least) : -1;
 			if (std::isnan(here)) {
 				offer_dev(at(i), bins[i]);
 				break;
@@ -332,7 +455,7 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 				continue;
 			auto [lo, hi] = bracket(i, low, high);
 			auto [f, g] = refine(a, rate, lo, hi, [&](double at_f, double v) {
-				double d = departure(v, requested(at_f));
+				double d = departure(v, requested(at_f), least);
 				return std::isnan(d) ? static_cast<double>(HUGE_VAL) : d;
 			});
 			offer_dev(f, g);
@@ -349,44 +472,46 @@ namespace
 struct half_response {
 	const eq_state *state = nullptr;
 	std::vector<double> freq;
+	bool with_delay = false;
 	response r;
 };
 
 void *respond_in_thread(void *job)
 {
 	auto &j = *static_cast<half_response *>(job);
-	j.r = response_at(*j.state, std::move(j.freq));
+	j.r = response_at(*j.state, std::move(j.freq), j.with_delay);
 	return nullptr;
 }
 
 } // namespace
 
-response response_at_in_two(const eq_state &state, std::vector<double> grid)
+response response_at_in_two(const eq_state &state, std::vector<double> grid, bool with_delay)
 {
 	size_t half = grid.size() / 2;
 	// Every point is computed on its own, so the halves give the numbers
 	// of one call.
 	half_response upper{&state,
 	                    std::vector<double>(grid.begin() + static_cast<long>(half), grid.end()),
+	                    with_delay,
 	                    {}};
 	grid.resize(half);
 	pthread_t helper;
 	bool threaded = pthread_create(&helper, nullptr, respond_in_thread, &upper) == 0;
-	response r = response_at(state, std::move(grid));
+	response r = response_at(state, std::move(grid), with_delay);
 	if (threaded)
 		pthread_join(helper, nullptr);
 	else
 		respond_in_thread(&upper);
 	for (auto [to, from] :
 	     {std::pair{&r.freq, &upper.r.freq}, std::pair{&r.requested, &upper.r.requested},
-	      std::pair{&r.achieved, &upper.r.achieved}})
+	      std::pair{&r.achieved, &upper.r.achieved}, std::pair{&r.delay_ms, &upper.r.delay_ms}})
 		to->insert(to->end(), from->begin(), from->end());
 	return r;
 }
 
 response design_response(const eq_state &state)
 {
-	return response_at_in_two(state, response_grid(state.rate));
+	return response_at_in_two(state, response_grid(state.rate), true);
 }
 
 deviation design_deviation(const eq_state &state, band b)

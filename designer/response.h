@@ -15,11 +15,19 @@ inline constexpr int grid_per_octave = 48;
 // f_k = 10 * 2^(k/per_octave) Hz while below rate/2, then rate/2 itself.
 std::vector<double> response_grid(double rate, int per_octave = grid_per_octave);
 
-// |sum over n of taps[n] e^(-j 2 pi f n / rate)| at every f of freqs, for
-// taps symmetric about their centre (every design of the designer is):
-// even N about N/2 with tap 0 zero, odd N about (N-1)/2.
+// |sum over n of taps[n] e^(-j 2 pi f n / rate)| at every f of freqs. For
+// phase linear the taps are taken as symmetric about their centre (every
+// linear design of the designer is): even N about N/2 with tap 0 zero, odd
+// N about (N-1)/2; for phase minimum they may be anything.
 std::vector<double> achieved_gains(std::span<const double> taps, double rate,
-                                   std::span<const double> freqs);
+                                   std::span<const double> freqs,
+                                   eq_phase phase = eq_phase::linear);
+
+// The group delay of the taps, in samples, at every f of freqs: minus the
+// derivative of the phase by the angular frequency, exactly from the taps.
+// Where the gain is 0 it is not finite.
+std::vector<double> group_delays(std::span<const double> taps, double rate,
+                                 std::span<const double> freqs);
 
 // Linear gain in dB; 0 gives -inf.
 double to_db(double gain);
@@ -28,18 +36,23 @@ struct response {
 	std::vector<double> freq;      // Hz
 	std::vector<double> requested; // |layout gain| times the normalization factor
 	std::vector<double> achieved;  // of the taps as loaded
+	// Phase minimum only, when asked for (empty for linear, whose delay is
+	// half the length): the taps' group delay, ms.
+	std::vector<double> delay_ms;
 };
 
-// The response of the last successful eq_design of state at freq.
-response response_at(const eq_state &state, std::vector<double> freq);
+// The response of the last successful eq_design of state at freq; with
+// with_delay, for phase minimum, the group delay too.
+response response_at(const eq_state &state, std::vector<double> freq, bool with_delay = false);
 
-// The same on the response grid, in two threads that take half the grid
-// each: the numbers of one call, in about half the time where a core is
-// free.
+// The same on the response grid, with the delay, in two threads that take
+// half the grid each: the numbers of one call, in about half the time
+// where a core is free.
 response design_response(const eq_state &state);
 
 // response_at, in two threads the same way.
-response response_at_in_two(const eq_state &state, std::vector<double> freq);
+response response_at_in_two(const eq_state &state, std::vector<double> freq,
+                            bool with_delay = false);
 
 // Achieved minus requested in dB, and where.
 struct deviation {
@@ -57,6 +70,10 @@ struct peak {
 // The largest deviation of the last successful eq_design of state from
 // 20 Hz to min(20 kHz, rate/2), as design_deviation below finds it.
 deviation design_deviation(const eq_state &state);
+
+// The least request the deviation counts at: 60 dB below the layout's own
+// highest gain (times the normalization factor), whatever its scale.
+double counted_request(const eq_state &state);
 
 // Where the largest deviation is looked for, in Hz; callers clip high to
 // half the rate.

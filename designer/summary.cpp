@@ -47,6 +47,7 @@ int32_t length_within_1db(const char *text, double rate, const eq_state &designe
 			if (eq_init(trial, rate, n) == 0)
 				return 0;
 			eq_guard guard{trial};
+			trial.phase = designed.phase;
 			if (eq_design(trial, text, silent) == 0)
 				continue;
 			d = design_deviation(trial, b);
@@ -84,6 +85,16 @@ __attribute__((format(printf, 1, 2))) std::string format_line(const char *format
 double shown(double db)
 {
 	return std::fabs(db) < 0.005 ? 0.0 : db;
+}
+
+// A delay in ms to about two figures: 0.02, 9.8, 683.
+std::string delay_text(double ms)
+{
+	double size = std::fabs(ms);
+	int decimals = size < 1 ? 2 : size < 100 ? 1 : 0;
+	if (size < 0.005)
+		ms = 0;
+	return format_line("%.*f", decimals, ms);
 }
 
 } // namespace
@@ -144,7 +155,26 @@ design_summary summarize(const eq_state &state, const response &r, const char *t
 	int32_t n = state.length;
 	s.rate = state.rate;
 	s.length = n;
+	s.phase = state.phase;
 	s.latency = n % 2 == 0 ? n / 2 : (n - 1) / 2;
+	if (state.phase == eq_phase::minimum) {
+		// The first of the largest taps.
+		s.latency = 0;
+		for (int32_t i = 1; i < n; i++)
+			if (std::fabs(state.time[i]) > std::fabs(state.time[s.latency]))
+				s.latency = i;
+		double least = counted_request(state);
+		double high = std::min(b.high, state.rate / 2);
+		for (size_t i = 0; i < r.delay_ms.size() && i < r.freq.size(); i++) {
+			double d = r.delay_ms[i];
+			if (r.freq[i] < b.low || r.freq[i] > high || !(r.requested[i] >= least) ||
+			    !std::isfinite(d))
+				continue;
+			s.delay_low_ms = s.delay_any ? std::min(s.delay_low_ms, d) : d;
+			s.delay_high_ms = s.delay_any ? std::max(s.delay_high_ms, d) : d;
+			s.delay_any = true;
+		}
+	}
 	s.latency_ms = (s.latency * 1000.0) / state.rate;
 	s.bin_spacing = state.rate / n;
 	for (int32_t i = 0; i < n; i++)
@@ -183,7 +213,15 @@ std::string summary_text(const design_summary &s)
 		out += n + "\n";
 	out += format_line("rate: %.0f Hz\n", s.rate);
 	out += format_line("length: %d taps\n", s.length);
-	out += format_line("latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
+	if (s.phase == eq_phase::minimum) {
+		out += format_line("latency: %d samples, %.3f ms at the impulse peak\n", s.latency,
+		                   s.latency_ms);
+		if (s.delay_any)
+			out += "group delay: " + delay_text(s.delay_low_ms) + " to " +
+			       delay_text(s.delay_high_ms) + " ms\n";
+	} else {
+		out += format_line("latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
+	}
 	out += format_line("bin spacing: %.3f Hz\n", s.bin_spacing);
 	out += format_line("peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
 	if (s.dev.any)

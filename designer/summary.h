@@ -14,10 +14,15 @@
 inline constexpr int32_t longest_advised = 1 << 20;
 
 struct design_summary {
-	double rate = 0;                 // Hz
-	int32_t length = 0;              // taps
-	int32_t latency = 0;             // samples
-	double latency_ms = 0;           // ms
+	double rate = 0;    // Hz
+	int32_t length = 0; // taps
+	eq_phase phase = eq_phase::linear;
+	int32_t latency = 0;   // samples: the centre, or for minimum phase the impulse peak
+	double latency_ms = 0; // ms
+	// Minimum phase: the group delay's range within the band where the
+	// request is within 60 dB of its highest gain, in ms.
+	bool delay_any = false;
+	double delay_low_ms = 0, delay_high_ms = 0;
 	double bin_spacing = 0;          // Hz
 	peak top;                        // the highest gain
 	deviation dev;                   // the largest deviation from the request
@@ -36,7 +41,8 @@ struct design_summary {
 // text, with r its response. imported: the layout came from an importer,
 // so the advice can speak of the source. The peak is the taps' true peak
 // and the deviation is looked for everywhere from 20 Hz to min(20 kHz,
-// rate/2), not on r's points alone.
+// rate/2), not on r's points alone. For minimum phase the group delay's
+// range comes from r's points within the band (r.delay_ms).
 design_summary summarize(const eq_state &state, const response &r, const char *text, bool imported);
 
 // The same with the largest deviation, and the length advice, looked for

@@ -162,10 +162,11 @@ int put_in_place(staged_file &file)
 // through the descriptor opened when it was staged, then flushed.
 int write_in_place(staged_file &file)
 {
+	// The path must still name the file opened.
 	struct stat st;
-	if (fstat(file.place_fd, &st) != 0)
+	if (stat(file.target.c_str(), &st) != 0)
 		return errno;
-	if (st.st_dev != file.dev || st.st_ino != file.ino)
+	if (!same_node(st, file.place_fd))
 		return ESTALE;
 	if (ftruncate(file.place_fd, 0) != 0 || lseek(file.place_fd, 0, SEEK_SET) != 0)
 		return errno;

@@ -23,7 +23,9 @@
 struct interrupt_guard {
 	std::mutex lock;
 	std::vector<std::string> temps; // named temporary files to remove
-	pid_t child = -1;               // a process to end with the run
+	// A process to end with the run; -1 again once it has ended, before
+	// it is reaped, so its ID is never signalled after it is freed.
+	pid_t child = -1;
 	sigset_t taken;
 	sigset_t previous;
 	std::atomic<bool> stopping{false};

@@ -20,7 +20,7 @@ void print_design_usage(FILE *to, bool full)
 	        "                 [-P plot] [-R response] [-T taps] [-L layout] [--report] [-q]\n"
 	        "                 [-i layout|eqapo|rew|db] [--smooth N] [--target file]\n"
 	        "                 [--range lo:hi] [--max-boost dB] [--max-cut dB]\n"
-	        "                 [--gain dB|auto] [file]\n",
+	        "                 [--gain dB|auto] [--phase linear|minimum] [file]\n",
 	        to);
 	if (!full)
 		return;
@@ -45,6 +45,8 @@ void print_design_usage(FILE *to, bool full)
 	           "      --gain DB        shift the whole curve by DB before the design (for a\n"
 	           "                       layout: every gain times 10^(DB/20)); auto: so that\n"
 	           "                       the true peak gain is 0 dB\n"
+	           "      --phase PHASE    linear (default: a delay of half the length) or\n"
+	           "                       minimum (the impulse at the start)\n"
 	           "  -q, --quiet          no summary\n"
 	           "  -h, --help           this text\n",
 	           to);
@@ -60,7 +62,8 @@ enum long_only {
 	opt_range,
 	opt_max_boost,
 	opt_max_cut,
-	opt_gain
+	opt_gain,
+	opt_phase
 };
 
 // A finite decimal number, nothing after it.
@@ -114,6 +117,9 @@ parse_result check_outputs(const design_settings &s)
 		return refuse("-w and -p go with -d");
 	if (s.correction_given && s.format_given && s.format != input_format::rew)
 		return refuse(correction_needs_rew);
+	if (s.report && s.phase != eq_phase::linear)
+		return refuse("--report is firload's linear-phase report; it does not go with "
+		              "--phase minimum");
 	return parse_result::run;
 }
 
@@ -139,6 +145,7 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 	        {"max-boost", required_argument, nullptr, opt_max_boost},
 	        {"max-cut", required_argument, nullptr, opt_max_cut},
 	        {"gain", required_argument, nullptr, opt_gain},
+	        {"phase", required_argument, nullptr, opt_phase},
 	        {"quiet", no_argument, nullptr, 'q'},
 	        {"help", no_argument, nullptr, 'h'},
 	        {nullptr, 0, nullptr, 0},
@@ -232,6 +239,14 @@ parse_result parse_design_options(int argc, char **argv, design_settings &s)
 			s.gain_given = true;
 			break;
 		}
+		case opt_phase:
+			if (std::strcmp(optarg, "linear") == 0)
+				s.phase = eq_phase::linear;
+			else if (std::strcmp(optarg, "minimum") == 0)
+				s.phase = eq_phase::minimum;
+			else
+				return refuse("--phase takes linear or minimum: ", optarg);
+			break;
 		case 'q': s.quiet = true; break;
 		case 'h': return parse_result::help;
 		default: print_design_usage(stderr, false); return parse_result::usage_error;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "import.h"
+#include "minphase.h"
 #include "requests.h"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ struct design_settings {
 	bool gain_given = false; // --gain: shift the whole curve by gain_db
 	bool gain_auto = false;  // --gain auto: so that the true peak is 0 dB
 	double gain_db = 0;
+	eq_phase phase = eq_phase::linear; // --phase
 };
 
 // The largest shift --gain takes either way, in dB.

@@ -110,7 +110,8 @@ bool to_standard_output(const run_outputs &outs)
 	return false;
 }
 
-int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length)
+int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length,
+                  eq_phase phase)
 {
 	hold_signals(guard);
 	for (size_t i = 0; i < slot_count; i++) {
@@ -120,7 +121,8 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 			return fail(EX_CANTCREAT, "cannot create %s: %s\n", shown(outs.paths[i]),
 			            std::strerror(e));
 		if (outs.files[i].kind == output_kind::in_place && !outs.quiet)
-			fail(0, "%s: its folder is not writable: the file is written in place\n",
+			fail(0,
+			     "%s: its folder is not writable: the file will be written in place\n",
 			     outs.paths[i]);
 	}
 	if (const char *path = outs.paths[slot_plot]) {
@@ -129,7 +131,7 @@ int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t
 		// Forked before the signal thread starts: the process has one
 		// thread then.
 		if (int e = plot_start(outs.plot, outs.files[slot_plot], device,
-		                       design_page(rate, length)))
+		                       design_page(rate, length, phase)))
 			return fail(EX_OSERR, "cannot draw %s: %s\n", shown(path),
 			            std::strerror(e));
 		std::lock_guard<std::mutex> hold(guard.lock);
@@ -173,10 +175,14 @@ int write_outputs(run_outputs &outs, const eq_state &state, const response &r,
                   std::string_view layout)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
-	if (outs.paths[slot_plot] != nullptr)
+	if (outs.paths[slot_plot] != nullptr) {
 		if (int e = plot_send(outs.plot, 0,
 		                      gain_panel(plot_response(state, r), state.rate)))
 			return unsent(outs, e);
+		if (state.phase == eq_phase::minimum)
+			if (int e = plot_send(outs.plot, 2, delay_panel(r, state.rate)))
+				return unsent(outs, e);
+	}
 	if (outs.paths[slot_table] != nullptr)
 		if (int status =
 		            written(outs, slot_table, write_response(outs.files[slot_table], r)))

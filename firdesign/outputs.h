@@ -19,7 +19,8 @@ __attribute__((format(printf, 2, 3))) int fail(int status, const char *format, .
 // Tap files in the formats of export.h. Returns 0 or errno.
 int write_taps(staged_file &file, std::string_view ext, std::span<const double> taps, int32_t rate);
 
-// frequency_hz,requested_db,achieved_db and a row a grid point.
+// frequency_hz,requested_db,achieved_db and a row a grid point; for minimum
+// phase a fourth column, group_delay_ms.
 int write_response(staged_file &file, const response &r);
 
 // The files of a run, from the checks before anything is read to the
@@ -44,10 +45,12 @@ int resolve_outputs(run_outputs &outs, const design_settings &s);
 // Whether an output goes to standard output (the summary is then left out).
 bool to_standard_output(const run_outputs &outs);
 
-// Creates the temporary files and starts the plot's process, with the
-// guard taking the signals from now on; says which files are written in
+// Creates the temporary files and starts the plot's process (for phase
+// minimum with a group delay panel), with the guard taking the signals
+// from now on; says which files are written in
 // place (their folder refused a temporary file). 0 or the status (73).
-int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length);
+int stage_outputs(run_outputs &outs, interrupt_guard &guard, double rate, size_t length,
+                  eq_phase phase);
 
 // Sends the taps to the plot's process, so it draws them while the
 // response is computed. 0 or the status after the message.

@@ -1,10 +1,17 @@
 #include "picture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
-plot_page design_page(double rate, size_t taps)
+plot_page design_page(double rate, size_t taps, eq_phase phase)
 {
+	if (phase == eq_phase::minimum) {
+		char title[160];
+		std::snprintf(title, sizeof title, "%.0f Hz, %zu taps, minimum phase", rate, taps);
+		return {"firdesign", title, 2};
+	}
 	size_t delay = taps % 2 == 0 ? taps / 2 : (taps - 1) / 2;
 	char title[160];
 	std::snprintf(title, sizeof title, "%.0f Hz, %zu taps, latency %zu samples (%.3f ms)", rate,
@@ -31,10 +38,31 @@ plot_panel gain_panel(const response &fine, double rate)
 	return p;
 }
 
+plot_panel delay_panel(const response &r, double rate)
+{
+	plot_panel p = frequency_panel(10, rate / 2, "group delay (ms)");
+	p.scale = plot_scale::values;
+	p.legend = false;
+	double highest = 0;
+	for (double g : r.requested)
+		highest = std::max(highest, g);
+	plot_curve delay{{}, {}, "", plot_blue};
+	for (size_t i = 0; i < r.delay_ms.size() && i < r.freq.size(); i++) {
+		if (!(r.requested[i] >= highest * 0.001) || !std::isfinite(r.delay_ms[i]))
+			continue;
+		delay.x.push_back(r.freq[i]);
+		delay.y.push_back(r.delay_ms[i]);
+	}
+	p.curves.push_back(std::move(delay));
+	return p;
+}
+
 response plot_response(const eq_state &state, const response &coarse)
 {
-	// At most about 3e7 terms in all, so long filters stay quick.
-	auto half = static_cast<double>(state.length) / 2 + 1;
+	// At most about 3e7 terms in all, so long filters stay quick: half the
+	// taps for linear phase, whose cosine sum takes half of them.
+	auto half = state.phase == eq_phase::minimum ? static_cast<double>(state.length)
+	                                             : static_cast<double>(state.length) / 2 + 1;
 	double base = static_cast<double>(response_grid(state.rate).size());
 	int density = 8;
 	while (density > 1 && base * density * half > 3e7)

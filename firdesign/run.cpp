@@ -150,12 +150,13 @@ int run_design(const design_settings &s)
 		if (int status = shift_layout(text, s.gain_db))
 			return status;
 
-	if (int status = stage_outputs(outs, signals, rate, static_cast<size_t>(length)))
+	if (int status = stage_outputs(outs, signals, rate, static_cast<size_t>(length), s.phase))
 		return status;
 	eq_state state;
 	if (eq_init(state, rate, length) == 0)
 		return fail(EX_SOFTWARE, "Cannot set up filter designer\n");
 	eq_guard guard{state};
+	state.phase = s.phase;
 	// A measurement's deviation counts within its correction range.
 	band counted = format == input_format::rew ? band{s.correction.low, s.correction.high}
 	                                           : audio_band(state.rate);

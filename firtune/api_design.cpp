@@ -53,6 +53,12 @@ json summary_json(const design_summary &d)
 	s["deviation_db"] = d.dev.any ? number_or_null(d.dev.db) : json(nullptr);
 	s["deviation_hz"] = d.dev.any ? number_or_null(d.dev.freq) : json(nullptr);
 	s["tap_sum"] = number_or_null(d.tap_sum);
+	s["phase"] = phase_name(d.phase);
+	if (d.phase == eq_phase::minimum) {
+		s["group_delay_ms"] = d.delay_any ? json::array({number_or_null(d.delay_low_ms),
+		                                                 number_or_null(d.delay_high_ms)})
+		                                  : json(nullptr);
+	}
 	s["advice"] = d.advice;
 	s["text"] = summary_text(d);
 	return s;
@@ -144,6 +150,27 @@ json measurement_json(const import_report &report, int32_t rate)
 	return m;
 }
 
+// The taps around the impulse's peak (its largest magnitude): a bounded
+// number of samples from a little before it, and where they start.
+json impulse_json(const eq_state &eq)
+{
+	constexpr int32_t before = 64, count = 512;
+	int32_t n = eq.length, peak = 0;
+	for (int32_t i = 1; i < n; i++)
+		if (std::fabs(eq.time[i]) > std::fabs(eq.time[peak]))
+			peak = i;
+	int32_t start = std::max(0, std::min(peak - before, n - count));
+	int32_t end = std::min(n, start + count);
+	json taps = json::array();
+	for (int32_t i = start; i < end; i++)
+		taps.push_back(number_or_null(eq.time[i]));
+	json out = json::object();
+	out["start"] = start;
+	out["peak"] = peak;
+	out["taps"] = taps;
+	return out;
+}
+
 const char *format_name(input_format f)
 {
 	switch (f) {
@@ -174,6 +201,7 @@ http_answer get_device(const api_call &c)
 	d["channels"] = s.channels;
 	d["can_load"] = s.has_device;
 	d["max_gain_db"] = s.max_gain_db;
+	d["phase"] = phase_name(s.phase);
 	if (!s.has_device)
 		d["reason"] = "started without a device (-d): design only";
 	return answer(200, d);
@@ -185,19 +213,29 @@ http_answer post_design(const api_call &c)
 	json body;
 	http_answer refused;
 	std::string layout;
-	if (!json_object(c.request.body, {"layout", "source", "format"}, body, refused) ||
-	    !design_input(body, eq.rate, layout, refused))
+	// A design names its phase, or takes the session's; it changes nothing.
+	eq_phase phase = c.session.phase;
+	if (!json_object(c.request.body, {"layout", "source", "format", "phase"}, body, refused) ||
+	    !design_input(body, eq.rate, layout, refused) || !optional_phase(body, phase, refused))
 		return refused;
-	design_outcome o = design_layout(eq, layout);
+	design_outcome o = design_layout(eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	response resp = design_response(eq);
 	json out = json::object();
+	out["phase"] = phase_name(phase);
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
+	design_summary summary = summarize(eq, resp, layout.c_str(), false);
+	// Linear phase delays every frequency alike, by its latency.
+	if (phase == eq_phase::minimum)
+		out["group_delay_ms"] = resp.delay_ms;
+	else
+		out["group_delay_ms"] = std::vector<double>(resp.freq.size(), summary.latency_ms);
+	out["impulse"] = impulse_json(eq);
 	out["breakpoints"] = breakpoints(eq);
-	out["summary"] = summary_json(summarize(eq, resp, layout.c_str(), false));
+	out["summary"] = summary_json(summary);
 	return answer(200, out);
 }
 
@@ -271,11 +309,8 @@ http_answer post_export(const api_call &c)
 	if (k == nullptr)
 		return refusal(422, "'what' must be taps-txt, taps-f32, taps-f64, taps-wav, source "
 		                    "or response-csv");
-	if (auto p = body.find("phase");
-	    p != body.end() && !p->is_null() &&
-	    !(p->is_string() && p->get_ref<const std::string &>() == "linear"))
-		return refusal(422, "'phase' must be \"linear\"");
-	if (!design_input(body, eq.rate, layout, refused))
+	eq_phase phase = c.session.phase;
+	if (!optional_phase(body, phase, refused) || !design_input(body, eq.rate, layout, refused))
 		return refused;
 	http_answer a;
 	a.headers.emplace_back("Content-Type", std::string(k->type));
@@ -284,7 +319,7 @@ http_answer post_export(const api_call &c)
 		a.headers.emplace_back("Content-Disposition", "attachment");
 		return a;
 	}
-	design_outcome o = design_layout(eq, layout);
+	design_outcome o = design_layout(eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (k->ext == "csv")

@@ -20,27 +20,37 @@ http_answer no_device()
 // each channel, one result each.
 http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels, bool off)
 {
+	bool any = false;
 	json results = json::array();
 	for (int32_t c : channels) {
 		json one = json::object();
 		one["channel"] = c;
 		std::string why = write_channel(s, c, off ? nullptr : s.eq.time);
 		one["written"] = why.empty();
+		any = any || why.empty();
 		if (!why.empty())
 			one["error"] = why;
 		results.push_back(one);
 	}
 	json out = json::object();
 	out["channels"] = results;
+	if (!off) {
+		// What a channel now holds is of this phase: it becomes the
+		// session's once any channel took it.
+		if (any)
+			s.phase = s.eq.phase;
+		out["phase"] = phase_name(s.eq.phase);
+	}
 	return answer(200, out);
 }
 
-// Designs layout and writes it to channels, unless the design's peak gain
-// is over the guard's limit: then nothing is written to any of them.
+// Designs layout with phase and writes it to channels, unless the
+// design's peak gain is over the guard's limit: then nothing is written to
+// any of them.
 http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
-                             const std::string &layout)
+                             const std::string &layout, eq_phase phase)
 {
-	design_outcome o = design_layout(s.eq, layout);
+	design_outcome o = design_layout(s.eq, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
@@ -92,7 +102,7 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(422, "channel " + key + ": Too much input data");
 			return false;
 		}
-		design_outcome o = design_source(s.eq, source);
+		design_outcome o = design_source(s.eq, source, s.phase);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
 			return false;
@@ -113,12 +123,14 @@ http_answer post_load(const api_call &c)
 	http_answer refused;
 	std::vector<int32_t> channels;
 	std::string layout;
-	if (!json_object(c.request.body, {"channels", "layout", "source", "format"}, body,
+	eq_phase phase = s.phase;
+	if (!json_object(c.request.body, {"channels", "layout", "source", "format", "phase"}, body,
 	                 refused) ||
 	    !channel_list(body, s.channels, channels, refused) ||
-	    !design_input(body, s.eq.rate, layout, refused))
+	    !design_input(body, s.eq.rate, layout, refused) ||
+	    !optional_phase(body, phase, refused))
 		return refused;
-	return design_and_write(s, channels, layout);
+	return design_and_write(s, channels, layout, phase);
 }
 
 http_answer post_bypass(const api_call &c)
@@ -129,11 +141,14 @@ http_answer post_bypass(const api_call &c)
 	json body;
 	http_answer refused;
 	std::vector<int32_t> channels;
-	if (!json_object(c.request.body, {"channels"}, body, refused) ||
-	    !channel_list(body, s.channels, channels, refused))
+	eq_phase phase = s.phase;
+	if (!json_object(c.request.body, {"channels", "phase"}, body, refused) ||
+	    !channel_list(body, s.channels, channels, refused) ||
+	    !optional_phase(body, phase, refused))
 		return refused;
-	// Bypass is the flat design: the same length and delay as any other.
-	return design_and_write(s, channels, "");
+	// Bypass is the flat design of the phase: the same length and delay as
+	// any other (for minimum phase the unit impulse at tap 0).
+	return design_and_write(s, channels, "", phase);
 }
 
 http_answer post_off(const api_call &c)
@@ -160,6 +175,7 @@ http_answer get_profile(const api_call &c)
 		channels[std::to_string(channel)] = text;
 	out["channels"] = channels;
 	out["differences"] = setting_differences(s);
+	out["phase"] = phase_name(s.phase);
 	return answer(200, out);
 }
 
@@ -173,18 +189,27 @@ http_answer put_profile(const api_call &c)
 	http_answer refused;
 	std::map<int32_t, std::string> layouts;
 	bool replace_settings = false;
-	if (!json_object(c.request.body, {"channels", "replace_settings"}, body, refused) ||
+	eq_phase phase = s.phase;
+	if (!json_object(c.request.body, {"channels", "replace_settings", "phase"}, body,
+	                 refused) ||
+	    !optional_phase(body, phase, refused) ||
 	    !profile_layouts(s, body["channels"], layouts, refused) ||
 	    !optional_bool(body, "replace_settings", replace_settings, refused))
 		return refused;
 	profile next;
 	if (std::string why = profile_to_save(s, layouts, replace_settings, next); !why.empty())
 		return refusal(422, why);
+	// Linear is what a profile without the line means; a line already
+	// there stays, saying the phase either way.
+	if (phase == eq_phase::minimum || !next.phase.empty())
+		next.phase = phase_name(phase);
 	std::vector<std::string> files;
 	if (std::string why = save_profile(s, std::move(next), layouts, files); !why.empty())
 		return refusal(500, why);
+	s.phase = phase;
 	json out = json::object();
 	out["saved"] = s.profile_path;
 	out["files"] = files;
+	out["phase"] = phase_name(phase);
 	return answer(200, out);
 }

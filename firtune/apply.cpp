@@ -49,7 +49,7 @@ int apply_profile(const tune_settings &settings)
 	if (p.channels.empty())
 		return refuse(path, p.lines, "no channel line: nothing to load");
 	std::map<int32_t, std::string> layouts;
-	if (!read_profile_layouts(profile_folder(path), p, layouts, err))
+	if (!read_profile_layouts(profile_real_path(path), p, layouts, err))
 		return refuse(path, err.line, err.what);
 
 	tune_session s;
@@ -85,7 +85,7 @@ int apply_profile(const tune_settings &settings)
 	// every channel as it was.
 	std::vector<std::vector<double>> taps;
 	for (const profile_channel &c : p.channels) {
-		design_outcome o = design_source(s.eq, layouts[c.channel]);
+		design_outcome o = design_source(s.eq, layouts[c.channel], profile_phase(p));
 		if (!o.ok) {
 			std::string where =
 			        c.file + (o.line > 0 ? ":" + std::to_string(o.line) : "");

@@ -97,6 +97,24 @@ bool optional_bool(const json &object, const char *name, bool &value, http_answe
 	return true;
 }
 
+bool optional_phase(const json &object, eq_phase &phase, http_answer &refused)
+{
+	auto it = object.find("phase");
+	if (it == object.end() || it->is_null())
+		return true;
+	if (!it->is_string()) {
+		refused = refusal(400, "'phase' must be \"linear\" or \"minimum\"");
+		return false;
+	}
+	const std::string &name = it->get_ref<const std::string &>();
+	if (name != "linear" && name != "minimum") {
+		refused = refusal(422, "'phase' must be \"linear\" or \"minimum\"");
+		return false;
+	}
+	phase = name == "minimum" ? eq_phase::minimum : eq_phase::linear;
+	return true;
+}
+
 bool optional_number(const json &object, const char *name, double &value, http_answer &refused)
 {
 	auto it = object.find(name);

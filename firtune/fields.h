@@ -4,6 +4,7 @@
 #pragma once
 
 #include "answer.h"
+#include "minphase.h"
 
 #include <nlohmann/json.hpp>
 
@@ -48,6 +49,10 @@ bool layout_text(std::string_view given, std::string &layout, http_answer &refus
 // refusals as the designer's: 422 with the line when known.
 bool design_input(const nlohmann::json &object, double rate, std::string &layout,
                   http_answer &refused);
+
+// The "phase" field: "linear" or "minimum" (422 for another string);
+// absent or null leaves phase as it is.
+bool optional_phase(const nlohmann::json &object, eq_phase &phase, http_answer &refused);
 
 // The "channels" field: a non-empty array of channel numbers below count,
 // each taken once, in the order given.

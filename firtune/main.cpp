@@ -43,7 +43,7 @@ bool new_token(std::string &token)
 int read_profile(tune_session &s, const char *path)
 {
 	s.profile_path = path;
-	s.layout_folder = profile_folder(path);
+	s.real_profile = profile_real_path(path);
 	std::string shown = visible(path), text, why;
 	switch (read_text_file(path, largest_profile, text, why)) {
 	case file_read::ok: break;
@@ -60,7 +60,7 @@ int read_profile(tune_session &s, const char *path)
 	}
 	import_error err;
 	if (!parse_profile(text, s.prof, err) ||
-	    !read_profile_layouts(s.layout_folder, s.prof, s.layouts, err)) {
+	    !read_profile_layouts(s.real_profile, s.prof, s.layouts, err)) {
 		std::fprintf(stderr, "firtune: %s:%d: %s\n", shown.c_str(), err.line,
 		             visible(err.what).c_str());
 		return EX_DATAERR;
@@ -99,6 +99,7 @@ int serve(const tune_settings &settings)
 	s.max_gain_db = settings.max_gain_given   ? settings.max_gain_db
 	                : s.prof.max_gain.empty() ? default_max_gain
 	                                          : s.prof.max_gain_db;
+	s.phase = profile_phase(s.prof);
 	if (int status = plan_designer(s))
 		return status;
 	eq_guard guard{s.eq};

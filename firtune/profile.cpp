@@ -112,6 +112,14 @@ bool parse_profile(std::string_view text, profile &p, import_error &err)
 			if (!p.max_gain.empty())
 				return failed_at(err, n, "max-gain given twice");
 			p.max_gain = rest;
+		} else if (key == "phase") {
+			if (rest != "linear" && rest != "minimum")
+				return failed_at(err, n,
+				                 "phase must be linear or minimum, not '" +
+				                         std::string(rest) + "'");
+			if (!p.phase.empty())
+				return failed_at(err, n, "phase given twice");
+			p.phase = rest;
 		} else {
 			return failed_at(err, n, "unknown keyword '" + std::string(key) + "'");
 		}
@@ -135,13 +143,9 @@ std::string profile_text(const profile &p)
 		out += "channel " + std::to_string(c.channel) + " " + c.file + "\n";
 	if (!p.max_gain.empty())
 		out += "max-gain " + p.max_gain + "\n";
+	if (!p.phase.empty())
+		out += "phase " + p.phase + "\n";
 	return out;
-}
-
-std::string folder_of(const std::string &path)
-{
-	size_t slash = path.rfind('/');
-	return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string plain_path(std::string_view path)
@@ -161,28 +165,19 @@ std::string plain_path(std::string_view path)
 	return out;
 }
 
-std::string profile_folder(const std::string &profile_path)
+std::string profile_real_path(const std::string &profile_path)
 {
-	char *real = realpath(profile_path.c_str(), nullptr);
-	if (real == nullptr) {
-		std::string folder = folder_of(profile_path);
-		real = realpath(folder.empty() ? "." : folder.c_str(), nullptr);
-		if (real == nullptr)
-			return folder;
+	if (char *real = realpath(profile_path.c_str(), nullptr)) {
 		std::string out = real;
 		std::free(real);
-		return out == "/" ? out : out + "/";
+		return out;
 	}
-	std::string out = folder_of(real);
+	char *real = realpath(folder_of(profile_path).c_str(), nullptr);
+	if (real == nullptr)
+		return profile_path;
+	std::string folder = real;
 	std::free(real);
-	return out;
-}
-
-std::string beside(const std::string &folder, const std::string &file)
-{
-	if (!file.empty() && file[0] == '/')
-		return file;
-	return folder + file;
+	return (folder == "/" ? "" : folder) + "/" + base_of(profile_path);
 }
 
 file_read read_text_file(const std::string &path, size_t limit, std::string &text, std::string &why)
@@ -211,14 +206,14 @@ file_read read_text_file(const std::string &path, size_t limit, std::string &tex
 	return file_read::ok;
 }
 
-bool read_profile_layouts(const std::string &folder, const profile &p,
+bool read_profile_layouts(const std::string &real_profile, const profile &p,
                           std::map<int32_t, std::string> &layouts, import_error &err)
 {
 	layouts.clear();
 	for (const profile_channel &c : p.channels) {
 		std::string text, why;
 		// A byte-order mark does not count toward the layout's limit.
-		if (read_text_file(beside(folder, c.file), max_layout + 3, text, why) !=
+		if (read_text_file(beside(real_profile, c.file), max_layout + 3, text, why) !=
 		    file_read::ok)
 			return failed_at(err, c.line, c.file + ": " + why);
 		text = text.c_str(); // a NUL ends the layout

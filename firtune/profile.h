@@ -8,12 +8,14 @@
 //   channel 0 left.eq
 //   channel 1 right.eq
 //   max-gain 12
+//   phase minimum
 //
 // One keyword a line, '#' comments; layout paths relative to the folder of
 // the profile's real path (a profile reached through a symbolic link finds
 // its layouts beside the file the link leads to).
 #pragma once
 
+#include "path.h"
 #include "text.h"
 
 #include <cstdint>
@@ -43,33 +45,28 @@ struct profile {
 	std::vector<profile_channel> channels; // in the order given
 	std::string max_gain;                  // as written; empty when not given
 	double max_gain_db = 0;                // its value in dB, 0 or more
+	std::string phase;                     // "linear" or "minimum"; empty when not given
 	int lines = 0;                         // lines read
 };
 
 // Reads a profile. false with err.line and err.what set on an unknown
 // keyword, a keyword without its value, an unknown target, a bad part,
-// channel number or gain, a channel given twice, or two channels naming
-// one file.
+// channel number, gain or phase, a channel given twice, or two channels
+// naming one file.
 bool parse_profile(std::string_view text, profile &p, import_error &err);
 
 // The profile as text, in the order parse_profile reads it.
 std::string profile_text(const profile &p);
 
-// The folder of path, ending in '/', or "" for a bare name.
-std::string folder_of(const std::string &path);
-
 // path without "." components and doubled slashes, so that names of one
 // file written two ways compare equal.
 std::string plain_path(std::string_view path);
 
-// The folder of the profile's real path, ending in '/': links followed,
-// for a profile that does not exist yet the real path of its folder; its
-// folder as written when neither can be resolved.
-std::string profile_folder(const std::string &profile_path);
-
-// file as named in a profile whose layouts are in folder (profile_folder):
-// absolute as it is, else relative to folder.
-std::string beside(const std::string &folder, const std::string &file);
+// The profile's real path, where its layouts are found beside it (see
+// beside in path.h): links followed; for a profile that does not exist
+// yet, the real path of its folder and its name; path as it is when
+// neither can be resolved.
+std::string profile_real_path(const std::string &profile_path);
 
 // What reading a text file gave.
 enum class file_read { ok, missing, too_much, error };
@@ -79,8 +76,9 @@ enum class file_read { ok, missing, too_much, error };
 file_read read_text_file(const std::string &path, size_t limit, std::string &text,
                          std::string &why);
 
-// Reads every channel's layout file (in folder, see beside) into layouts (keyed by channel), each
+// Reads every channel's layout file (beside real_profile, the profile's
+// real path) into layouts (keyed by channel), each
 // cut at its first NUL as firload reads it. false with err set
 // ("PROFILE:LINE: LAYOUT: why") when one cannot be read.
-bool read_profile_layouts(const std::string &folder, const profile &p,
+bool read_profile_layouts(const std::string &real_profile, const profile &p,
                           std::map<int32_t, std::string> &layouts, import_error &err);

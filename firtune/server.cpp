@@ -2,6 +2,7 @@
 
 #include "gate.h"
 #include "handler.h"
+#include "text.h"
 
 #include <arpa/inet.h>
 #include <microhttpd.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,17 +39,21 @@ constexpr int32_t tick_ms = 200;
 struct exchange {
 	std::string target; // the request target as sent: nothing decoded
 	std::string body;
+	size_t received = 0; // bytes of the body so far
 	size_t limit = 0;
 	bool headers_seen = false;
 	bool answered = false;
+	bool failed = false; // something failed inside: the answer is 500
 };
+
+MHD_Result send_failure(MHD_Connection *c);
 
 MHD_Result send(MHD_Connection *c, const http_answer &a)
 {
 	MHD_Response *r = MHD_create_response_from_buffer(
 	        a.body.size(), const_cast<char *>(a.body.data()), MHD_RESPMEM_MUST_COPY);
 	if (r == nullptr)
-		return MHD_NO;
+		return send_failure(c);
 	for (const auto &[name, value] : a.headers)
 		MHD_add_response_header(r, name.c_str(), value.c_str());
 	MHD_Result ok = MHD_queue_response(c, static_cast<unsigned>(a.status), r);
@@ -65,8 +71,12 @@ MHD_Result send_failure(MHD_Connection *c)
 	if (r == nullptr)
 		return MHD_NO;
 	MHD_add_response_header(r, "Content-Type", "application/json");
+	MHD_add_response_header(r, "Content-Security-Policy",
+	                        "default-src 'self'; frame-ancestors 'none'");
+	MHD_add_response_header(r, "X-Frame-Options", "DENY");
 	MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
 	MHD_add_response_header(r, "Cache-Control", "no-store");
+	MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
 	MHD_add_response_header(r, "Connection", "close");
 	MHD_Result ok = MHD_queue_response(c, 500, r);
 	MHD_destroy_response(r);
@@ -88,10 +98,12 @@ bool announced_too_large(MHD_Connection *c, size_t limit)
 	        MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
 	if (length == nullptr)
 		return false;
-	char *end = nullptr;
-	errno = 0;
-	unsigned long long n = std::strtoull(length, &end, 10);
-	return end != length && (errno == ERANGE || n > limit);
+	std::string_view digits = length;
+	long long n = 0;
+	if (whole_number(digits, 0, LLONG_MAX, n))
+		return static_cast<unsigned long long>(n) > limit;
+	// Digits beyond the largest number are too large too.
+	return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 connection_clock *clock_of(MHD_Connection *c)
@@ -158,21 +170,28 @@ MHD_Result on_request_unguarded(tune_session &s, MHD_Connection *c, const char *
 		*upload_data_size = 0;
 		if (x.answered)
 			return MHD_YES;
-		if (x.body.size() + n > x.limit) {
+		if (n > x.limit - x.received) {
 			// Cut off here: the rest is never read, the connection
 			// closes.
 			std::string().swap(x.body);
 			return MHD_NO;
 		}
-		x.body.append(upload_data, n);
+		x.received += n;
+		if (!x.failed)
+			x.body.append(upload_data, n);
 		return MHD_YES;
 	}
 	if (x.answered)
 		return MHD_YES;
-	x.answered = true;
+	if (x.failed) {
+		x.answered = true;
+		return send_failure(c);
+	}
 	http_request r = request_of(c, x, method);
 	r.body = x.body;
-	return send(c, handle_request(s, r));
+	http_answer a = handle_request(s, r);
+	x.answered = true;
+	return send(c, a);
 }
 
 MHD_Result on_request(void *cls, MHD_Connection *c, const char *, const char *method, const char *,
@@ -184,12 +203,21 @@ MHD_Result on_request(void *cls, MHD_Connection *c, const char *, const char *me
 		return MHD_NO;
 	// Whatever fails inside a request (memory, say) answers that request
 	// alone; the server keeps serving.
+	bool receiving = *upload_data_size > 0;
 	try {
 		return on_request_unguarded(s, c, method, upload_data, upload_data_size, *x);
 	} catch (...) {
 		std::string().swap(x->body);
 		if (x->answered)
 			return MHD_NO;
+		if (receiving && x->headers_seen) {
+			// The library takes no answer in the middle of a body: the
+			// rest is counted and dropped, and the answer goes out at
+			// its end.
+			*upload_data_size = 0;
+			x->failed = true;
+			return MHD_YES;
+		}
 		x->answered = true;
 		return send_failure(c);
 	}

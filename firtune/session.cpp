@@ -3,6 +3,7 @@
 #include "device.h"
 #include "diag.h"
 #include "layout.h"
+#include "path.h"
 #include "response.h"
 #include "staged.h"
 
@@ -24,9 +25,7 @@ namespace
 // "<stem>.ch<N>.eq" for the profile at path.
 std::string channel_file(const std::string &profile_path, int32_t channel)
 {
-	size_t slash = profile_path.rfind('/');
-	std::string base =
-	        slash == std::string::npos ? profile_path : profile_path.substr(slash + 1);
+	std::string base = base_of(profile_path);
 	size_t dot = base.rfind('.');
 	if (dot != std::string::npos && dot > 0)
 		base.resize(dot);
@@ -50,19 +49,6 @@ std::string absolute_path(const std::string &path)
 	return std::string(here) + "/" + path;
 }
 
-// Whether name is one of staged's temporary files for base:
-// ".BASE." and eight letters or digits.
-bool temporary_of(std::string_view name, std::string_view base)
-{
-	if (name.size() != base.size() + 10 || name[0] != '.' ||
-	    name.substr(1, base.size()) != base || name[base.size() + 1] != '.')
-		return false;
-	for (char c : name.substr(base.size() + 2))
-		if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-			return false;
-	return true;
-}
-
 // Removes the temporary files that a save of path killed half-way left
 // beside the file path leads to.
 void remove_stale_temporaries(const std::string &path)
@@ -72,14 +58,16 @@ void remove_stale_temporaries(const std::string &path)
 		file = real;
 		std::free(real);
 	}
-	std::string folder = folder_of(file), base = file.substr(folder.size());
-	DIR *d = opendir(folder.empty() ? "." : folder.c_str());
+	std::string folder = folder_of(file), base = base_of(file);
+	long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+	DIR *d = opendir(folder.c_str());
 	if (d == nullptr)
 		return;
 	std::vector<std::string> stale;
 	while (const dirent *e = readdir(d))
-		if (temporary_of(e->d_name, base))
-			stale.push_back(folder + e->d_name);
+		if (is_temporary_of(e->d_name, base,
+		                    longest > 0 ? static_cast<size_t>(longest) : 255))
+			stale.push_back(folder + "/" + e->d_name);
 	closedir(d);
 	for (const std::string &name : stale)
 		unlink(name.c_str());
@@ -141,9 +129,10 @@ int plan_designer(tune_session &s)
 	return 0;
 }
 
-design_outcome design_layout(eq_state &eq, const std::string &text)
+design_outcome design_layout(eq_state &eq, const std::string &text, eq_phase phase)
 {
 	design_outcome o;
+	eq.phase = phase;
 	memory_text errors;
 	int line = 0;
 	eq_output out{printer{}, printer{errors.stream, ""}, &line};
@@ -194,13 +183,23 @@ bool source_layout(std::string_view text, double rate, std::string &layout, desi
 	return source_layout(text, format, rate, layout, o);
 }
 
-design_outcome design_source(eq_state &eq, std::string_view text)
+design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)
 {
 	std::string layout;
 	design_outcome o;
 	if (!source_layout(text, eq.rate, layout, o))
 		return o;
-	return design_layout(eq, layout);
+	return design_layout(eq, layout, phase);
+}
+
+const char *phase_name(eq_phase phase)
+{
+	return phase == eq_phase::minimum ? "minimum" : "linear";
+}
+
+eq_phase profile_phase(const profile &p)
+{
+	return p.phase == "minimum" ? eq_phase::minimum : eq_phase::linear;
 }
 
 std::string gain_refusal(const eq_state &eq, double limit_db)
@@ -268,7 +267,7 @@ std::string profile_to_save(const tune_session &s, const std::map<int32_t, std::
 	std::map<std::string, int32_t> files;
 	for (const profile_channel &c : next.channels) {
 		auto [other, fresh] =
-		        files.emplace(plain_path(beside(s.layout_folder, c.file)), c.channel);
+		        files.emplace(plain_path(beside(s.real_profile, c.file)), c.channel);
 		if (!fresh)
 			return "channel " + std::to_string(c.channel) + " uses " + c.file +
 			       ", which channel " + std::to_string(other->second) + " uses too";
@@ -283,7 +282,7 @@ std::string save_profile(tune_session &s, profile next,
 	std::vector<std::string> paths;
 	for (const profile_channel &c : next.channels)
 		if (layouts.contains(c.channel))
-			paths.push_back(beside(s.layout_folder, c.file));
+			paths.push_back(beside(s.real_profile, c.file));
 	paths.push_back(s.profile_path);
 	for (const std::string &path : paths)
 		remove_stale_temporaries(path);

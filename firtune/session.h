@@ -30,14 +30,18 @@ struct tune_session {
 	unique_fd device;
 	int32_t rate = 48000, length = 4096, channels = 2;
 
-	eq_state eq;                           // planned once, used by every design
+	eq_state eq; // planned once, used by every design
+	// The phase of every design, for the whole profile (channels of two
+	// phases would be misaligned): the profile's phase line, or the last
+	// load or bypass that named one.
+	eq_phase phase = eq_phase::linear;
 	double max_gain_db = default_max_gain; // the gain guard's limit
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
 
 	std::string profile_path;               // empty: started without a profile
-	std::string layout_folder;              // where its layouts are: see profile_folder
+	std::string real_profile;               // its real path: the layouts are beside it
 	profile prof;                           // as read, or as last saved
 	std::map<int32_t, std::string> layouts; // the profile's layouts, by channel
 };
@@ -58,8 +62,15 @@ struct design_outcome {
 	int line = 0;      // the line of the breakpoint that failed; 0: unknown
 };
 
-// Designs text (cut at its first NUL) into eq.time.
-design_outcome design_layout(eq_state &eq, const std::string &text);
+// Designs text (cut at its first NUL) into eq.time, with phase.
+design_outcome design_layout(eq_state &eq, const std::string &text,
+                             eq_phase phase = eq_phase::linear);
+
+// "linear" or "minimum".
+const char *phase_name(eq_phase phase);
+
+// The phase a profile's phase line names (absent: linear).
+eq_phase profile_phase(const profile &p);
 
 // A channel's source made into the layout the designer reads, as firdesign
 // reads its input: a layout as it is (up to its first NUL), other formats
@@ -71,8 +82,9 @@ bool source_layout(std::string_view text, input_format format, double rate, std:
 // The same, with the format detected as firdesign detects it.
 bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o);
 
-// Designs a channel's source (format detected) into eq.time.
-design_outcome design_source(eq_state &eq, std::string_view text);
+// Designs a channel's source (format detected) into eq.time, with phase.
+design_outcome design_source(eq_state &eq, std::string_view text,
+                             eq_phase phase = eq_phase::linear);
 
 // The design now in eq checked against the gain guard: "" when its true
 // peak gain (the summary's figure) is within limit_db, else

@@ -132,6 +132,7 @@ struct plot_job {
 	int pipe = -1; // panels go down it
 	const char *device = nullptr;
 	const char *program = "plot";
+	int extra = 0;  // the page's extra panels
 	int panels = 0; // still to be sent
 	std::function<void()> forget;
 	plot_job() = default;
@@ -144,9 +145,10 @@ struct plot_job {
 // plot_device gave. 0 or errno.
 int plot_start(plot_job &job, const staged_file &file, const char *device, const plot_page &page);
 
-// Sends panel number index (0 the main one, 1 .. extra the others); after
-// the last the pipe is closed. 0 or errno (EINVAL for an index out of
-// range or too many curves; EPIPE when the process has ended).
+// Sends panel number index (0 the main one, 1 .. extra the others), each
+// once: a panel sent twice fails the plot. After the last the pipe is
+// closed. 0 or errno (EINVAL for an index out of range or too many
+// curves; EPIPE when the process has ended).
 int plot_send(plot_job &job, int index, const plot_panel &panel);
 
 // Waits for the plot, checks that the file is whole, then finishes it.

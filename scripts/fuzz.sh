@@ -8,7 +8,7 @@ seconds=$2
 top=$(cd "$(dirname "$0")/.." && pwd)
 
 # Every target this script runs; the time is split over this list.
-targets="fuzz_designer fuzz_format fuzz_import fuzz_firtune"
+targets="fuzz_designer fuzz_format fuzz_readers fuzz_import fuzz_firtune"
 count=$(echo "$targets" | wc -w)
 share=$((seconds / count))
 if [ "$share" -lt 1 ]; then
@@ -57,6 +57,27 @@ printf '\000\000\000\000\000\000\300\077' >"$build/corpus-format/0.125"
 printf '\232\231\231\231\231\231\271\077' >"$build/corpus-format/0.1"
 printf '\000\000\000\000\000\000\370\177' >"$build/corpus-format/nan"
 run fuzz_format -max_len=64 "$build/corpus-format"
+
+# The readers alone. Seeds: the example sources at 48 kHz, the first byte
+# picking the reader: Equalizer APO (0), a REW measurement (1), a target
+# curve (2) or a layout in dB (3).
+mkdir -p "$build/corpus-readers" "$build/seeds-readers"
+for f in "$top"/examples/*.txt "$top"/examples/*.db; do
+	base=$(basename "$f")
+	case "$base" in
+	rew-measurement*) heads='\011' ;;
+	*.db) heads='\012 \013' ;;
+	*) heads='\010' ;;
+	esac
+	n=0
+	for head in $heads; do
+		n=$((n + 1))
+		# shellcheck disable=SC2059 # the head is an octal escape, meant as the format
+		printf "$head" >"$build/seeds-readers/$base.$n"
+		cat "$f" >>"$build/seeds-readers/$base.$n"
+	done
+done
+run fuzz_readers -max_len=4096 -timeout=10 "$build/corpus-readers" "$build/seeds-readers"
 
 # Seeds: the example sources, as Equalizer APO (even first byte) or REW
 # (odd) at 48 kHz.

@@ -458,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(
         [](const auto &p) { return p.param.name; });
 
 // A layout times a factor: the response in dB moves by the factor,
-// however small the gains.
+// however small the gains, and the largest deviation stays where it was.
 class ScaleInvariance : public testing::TestWithParam<double>
 {
 };
@@ -477,6 +477,11 @@ TEST_P(ScaleInvariance, ResponseMovesByTheFactor)
 		EXPECT_NEAR(to_db(b.achieved[i] / a.achieved[i]), to_db(factor), 1e-6) << i;
 		EXPECT_NEAR(to_db(b.requested[i] / a.requested[i]), to_db(factor), 1e-9) << i;
 	}
+	deviation da = design_deviation(one.state), dv = design_deviation(other.state);
+	ASSERT_TRUE(da.any);
+	ASSERT_TRUE(dv.any);
+	EXPECT_NEAR(dv.db, da.db, 1e-6);
+	EXPECT_NEAR(dv.freq, da.freq, 1e-6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScaleInvariance, testing::Values(1e-9, 1e-4, 1e6));

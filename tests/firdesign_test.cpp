@@ -158,44 +158,67 @@ INSTANTIATE_TEST_SUITE_P(Table, Taps,
                                          taps_case{"Normalized", normalized, 1024, 96000}),
                          [](const auto &p) { return p.param.name; });
 
-// The response table against a direct evaluation of the exported taps.
+// The response table against a direct evaluation of the exported taps,
+// for either phase: the gain, and for minimum phase the group delay.
 TEST(Response, TableMatchesDirectEvaluation)
 {
-	scratch s;
-	run_result r = design({"-n", "300", "-r", "44100", "-T", s.at("t.txt"), "-R", "-"}, boost);
-	ASSERT_EQ(r.status, 0) << r.err;
-	std::vector<double> taps;
-	std::istringstream tin(read_file(s.at("t.txt")));
-	for (std::string line; std::getline(tin, line);)
-		taps.push_back(std::strtod(line.c_str(), nullptr));
-	ASSERT_EQ(taps.size(), 300u);
+	for (const char *phase : {"linear", "minimum"}) {
+		SCOPED_TRACE(phase);
+		bool minimum = std::strcmp(phase, "minimum") == 0;
+		scratch s;
+		run_result r = design({"-n", "300", "-r", "44100", "--phase", phase, "-T",
+		                       s.at("t.txt"), "-R", "-"},
+		                      boost);
+		ASSERT_EQ(r.status, 0) << r.err;
+		std::vector<double> taps;
+		std::istringstream tin(read_file(s.at("t.txt")));
+		for (std::string line; std::getline(tin, line);)
+			taps.push_back(std::strtod(line.c_str(), nullptr));
+		ASSERT_EQ(taps.size(), 300u);
 
-	std::istringstream in(r.out);
-	std::string line;
-	std::getline(in, line);
-	EXPECT_EQ(line, "frequency_hz,requested_db,achieved_db");
-	int rows = 0;
-	double last = 0;
-	while (std::getline(in, line)) {
-		double f, req, got;
-		ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf", &f, &req, &got), 3) << line;
-		long double re = 0, im = 0;
-		for (size_t n = 0; n < taps.size(); n++) {
-			long double w = 2 * 3.14159265358979323846L * static_cast<long double>(f) *
-			                static_cast<long double>(n) / 44100;
-			re += static_cast<long double>(taps[n]) * std::cos(w);
-			im -= static_cast<long double>(taps[n]) * std::sin(w);
+		std::istringstream in(r.out);
+		std::string line;
+		std::getline(in, line);
+		EXPECT_EQ(line, minimum ? "frequency_hz,requested_db,achieved_db,group_delay_ms"
+		                        : "frequency_hz,requested_db,achieved_db");
+		int rows = 0;
+		double last = 0;
+		while (std::getline(in, line)) {
+			double f, req, got, delay = 0;
+			ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &f, &req, &got,
+			                      &delay),
+			          minimum ? 4 : 3)
+			        << line;
+			long double re = 0, im = 0, dre = 0, dim = 0;
+			for (size_t n = 0; n < taps.size(); n++) {
+				long double w = 2 * 3.14159265358979323846L *
+				                static_cast<long double>(f) *
+				                static_cast<long double>(n) / 44100;
+				long double t = taps[n], nt = t * static_cast<long double>(n);
+				re += t * std::cos(w);
+				im -= t * std::sin(w);
+				dre += nt * std::cos(w);
+				dim -= nt * std::sin(w);
+			}
+			long double power = re * re + im * im;
+			double direct = 10 * std::log10(static_cast<double>(power));
+			EXPECT_NEAR(got, direct, 1e-6) << line;
+			if (minimum) {
+				// Re(D / H) samples, in ms.
+				long double samples = (dre * re + dim * im) / power;
+				EXPECT_NEAR(delay, static_cast<double>(samples) * 1000 / 44100,
+				            1e-9)
+				        << line;
+			}
+			// The request: 2 up to 150 Hz, falling linearly to 1 at 300 Hz.
+			double g = f <= 150 ? 2 : f >= 300 ? 1 : 2 - (f - 150) / 150;
+			EXPECT_NEAR(req, 20 * std::log10(g), 1e-8) << line;
+			last = f;
+			rows++;
 		}
-		double direct = 20 * std::log10(static_cast<double>(std::sqrt(re * re + im * im)));
-		EXPECT_NEAR(got, direct, 1e-6) << line;
-		// The request: 2 up to 150 Hz, falling linearly to 1 at 300 Hz.
-		double g = f <= 150 ? 2 : f >= 300 ? 1 : 2 - (f - 150) / 150;
-		EXPECT_NEAR(req, 20 * std::log10(g), 1e-8) << line;
-		last = f;
-		rows++;
+		EXPECT_EQ(rows, 1 + static_cast<int>(std::ceil(48 * std::log2(22050.0 / 10))));
+		EXPECT_EQ(last, 22050);
 	}
-	EXPECT_EQ(rows, 1 + static_cast<int>(std::ceil(48 * std::log2(22050.0 / 10))));
-	EXPECT_EQ(last, 22050);
 }
 
 // The summary on layouts whose answer is known.
@@ -211,6 +234,18 @@ TEST(Summary, FiguresOfKnownLayouts)
 	                     "largest deviation: 0.00 dB at 20.0 Hz\n"
 	                     "sum of |taps|: 2.0000\n"
 	                     "advice: lower the source by 6.02 dB to avoid clipping\n");
+	// Minimum phase: the impulse at tap 0, no delay at any frequency.
+	run_result min2 = design({"-r", "44100", "-n", "1000", "--phase", "minimum"}, "0 2\n");
+	ASSERT_EQ(min2.status, 0) << min2.err;
+	EXPECT_EQ(min2.out, "rate: 44100 Hz\n"
+	                    "length: 1000 taps\n"
+	                    "latency: 0 samples, 0.000 ms at the impulse peak\n"
+	                    "group delay: 0.00 to 0.00 ms\n"
+	                    "bin spacing: 44.100 Hz\n"
+	                    "peak gain: 6.02 dB at 0.0 Hz\n"
+	                    "largest deviation: 0.00 dB at 20.0 Hz\n"
+	                    "sum of |taps|: 2.0000\n"
+	                    "advice: lower the source by 6.02 dB to avoid clipping\n");
 
 	// A 12 dB step at 1 kHz is beyond 64 taps. The advised length meets
 	// 1 dB, half of it does not.
@@ -375,6 +410,18 @@ INSTANTIATE_TEST_SUITE_P(
                              {},
                              65,
                              "firdesign: standard input:2: a curve needs two points"},
+                failure_case{"PhaseUnknown",
+                             plus(all_outputs, {"--phase", "mixed"}),
+                             boost,
+                             {},
+                             64,
+                             "firdesign: --phase takes linear or minimum: mixed\n"},
+                failure_case{"ReportIsLinear",
+                             {"--report", "--phase", "minimum"},
+                             boost,
+                             {},
+                             64,
+                             "firdesign: --report is firload's linear-phase report"},
                 failure_case{"SmoothNeedsRew",
                              plus(all_outputs, {"--smooth", "3"}),
                              boost,
@@ -598,6 +645,23 @@ INSTANTIATE_TEST_SUITE_P(
 	                            return (mode_of(s.at("old.txt")) & 0777) == 0604 &&
 	                                   read_file(s.at("old.txt")) != "keep\n";
                             }},
+                // Minimum phase: the group delay in the plot and the table.
+                output_case{"MinimumPhase", "", "$F -q --phase minimum -P new.svg -R old.csv $E", 0,
+                            "",
+                            [](const scratch &s) {
+	                            // The SVG holds its text as character references.
+	                            std::string label;
+	                            char ref[8];
+	                            for (char c : std::string("group delay")) {
+		                            std::snprintf(ref, sizeof ref, "&#x%x;", c);
+		                            label += ref;
+	                            }
+	                            return read_file(s.at("new.svg")).find(label) !=
+	                                           std::string::npos &&
+	                                   read_file(s.at("old.csv"))
+	                                           .starts_with("frequency_hz,requested_db,"
+	                                                        "achieved_db,group_delay_ms\n");
+                            }},
                 output_case{
                         "NewFileFollowsUmask", "", "umask 027; $F -q -L new.eq $E", 0, "",
                         [](const scratch &s) { return (mode_of(s.at("new.eq")) & 0777) == 0640; }},
@@ -632,8 +696,8 @@ INSTANTIATE_TEST_SUITE_P(
                             "chmod 755 . && mkdir ro && echo keep > ro/out.eq && "
                             "chmod 666 ro/out.eq && ln ro/out.eq link.eq && chmod 555 ro",
                             "$U $F -L ro/out.eq $E", 0,
-                            "firdesign: ro/out.eq: its folder is not writable: the file is "
-                            "written in place",
+                            "firdesign: ro/out.eq: its folder is not writable: the file will "
+                            "be written in place",
                             [](const scratch &s) { return holds_layout(s.at("link.eq")); }},
                 // Held at the FIFO, every file written: the temporary file
                 // already has the mode it keeps.
@@ -734,3 +798,24 @@ TEST_P(PlotJob, ForgottenBeforeReaped)
 }
 
 INSTANTIATE_TEST_SUITE_P(EndedOrAbandoned, PlotJob, testing::Bool());
+
+// The names of temporary files, which a later run may look for: the stem
+// cut to fit the folder's longest name, never inside a character.
+TEST(TemporaryNames, WhatCountsAsOne)
+{
+	std::string long_name(250, 'a'), cut_char = std::string(244, 'a') + "\xc3\xa9.eq";
+	const struct {
+		std::string candidate, name;
+		bool is;
+	} cases[] = {
+	        {".left.eq.Ab3dE6gH", "left.eq", true},
+	        {".left.eq.Ab3dE6g", "left.eq", false},
+	        {".left.eq.Ab3dE6g-", "left.eq", false},
+	        {"left.eq.Ab3dE6gHi", "left.eq", false},
+	        {".right.eq.Ab3dE6gH", "left.eq", false},
+	        {"." + std::string(245, 'a') + ".Ab3dE6gH", long_name, true},
+	        {"." + std::string(244, 'a') + ".Ab3dE6gH", cut_char, true},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(is_temporary_of(c.candidate, c.name), c.is) << c.candidate;
+}

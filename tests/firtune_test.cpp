@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,24 @@ std::vector<double> firload_taps(const std::string &layout, const env_list &env 
 	run_result r = run_tool({"-d", "/dev/pcmx.ctl", "-c", "1", "-f", file.path}, "", env);
 	std::vector<std::vector<double>> filters = journal_filters(r.journal);
 	return filters.empty() ? std::vector<double>{} : filters[0];
+}
+
+// The taps a layout gives at 48 kHz and 512 taps: firload's, or for a
+// layout marked "min:" those of firdesign --phase minimum -T x.f64.
+std::vector<double> expected_taps(const std::string &layout)
+{
+	if (!layout.starts_with("min:"))
+		return firload_taps(layout);
+	temp_file file(layout.substr(4)), out("");
+	std::string f64 = out.path + ".f64";
+	run_result r = run_program(
+	        FIRDESIGN_BINARY, "firdesign",
+	        {"-r", "48000", "-n", "512", "--phase", "minimum", "-q", "-T", f64, file.path}, "");
+	std::string bytes = read_file(f64);
+	unlink(f64.c_str());
+	std::vector<double> taps(bytes.size() / sizeof(double));
+	std::memcpy(taps.data(), bytes.data(), taps.size() * sizeof(double));
+	return r.status == 0 ? taps : std::vector<double>{};
 }
 
 // firtune serving under the stand-in until the test ends.
@@ -468,6 +487,16 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 	         {{0, left}, {1, left}}},
 	        {"/api/load", R"({"channels":[1,5],"layout":"1000 1\n"})", 422, {}},
 	        {"/api/load", R"({"channels":[0],"layout":"1000 1\n500 1\n"})", 422, {}},
+	        // Minimum phase, then bypass under it: the unit impulse at tap 0.
+	        {"/api/load",
+	         R"({"channels":[0,1],"layout":"60 2\n150 2\n300 1\n","phase":"minimum"})",
+	         200,
+	         {{0, "min:" + left}, {1, "min:" + left}}},
+	        {"/api/bypass", R"({"channels":[1]})", 200, {{1, "min:"}}},
+	        {"/api/bypass", R"({"channels":[1],"phase":"mixed"})", 422, {}},
+	        {"/api/design", R"({"layout":"60 2\n","phase":"minimum"})", 200, {}},
+	        {"/api/design", R"({"layout":"60 2\n","phase":1})", 400, {}},
+	        {"/api/bypass", R"({"channels":[1],"phase":"linear"})", 200, {{1, ""}}},
 	};
 	std::map<std::string, std::vector<double>> expected;
 	size_t seen = 0;
@@ -486,8 +515,12 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 			}
 			EXPECT_EQ(w.result, "loaded");
 			if (!expected.contains(layout))
-				expected[layout] = firload_taps(layout);
+				expected[layout] = expected_taps(layout);
 			ASSERT_EQ(w.taps.size(), 512u);
+			if (layout == "min:") {
+				EXPECT_EQ(w.taps[0], 1.0);
+				EXPECT_EQ(std::count(w.taps.begin(), w.taps.end(), 0.0), 511);
+			}
 			EXPECT_EQ(w.taps, expected[layout])
 			        << "channel " << channel << ": " << layout;
 		}
@@ -588,6 +621,18 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 	         0,
 	         "",
 	         {{0, "90.82 82.2243\n"}}},
+	        {"minimum phase",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nphase minimum\n",
+	         small,
+	         0,
+	         "",
+	         {{0, "min:" + left}}},
+	        {"bad phase",
+	         "device /dev/pcmx.ctl\nchannel 0 left.eq\nphase least\n",
+	         small,
+	         65,
+	         "room.profile:3: phase must be linear or minimum, not 'least'",
+	         {}},
 	        {"control characters",
 	         "device /dev/pcmx.ctl\nchan\033[2J\a 0 left.eq\n",
 	         small,
@@ -629,7 +674,7 @@ TEST(firtune, apply_loads_a_profile_or_refuses_it_where_it_is_bad)
 		ASSERT_EQ(writes.size(), c.written.size()) << c.what;
 		for (size_t i = 0; i < writes.size(); i++) {
 			EXPECT_EQ(writes[i].channel, c.written[i].first) << c.what;
-			EXPECT_EQ(writes[i].taps, firload_taps(c.written[i].second)) << c.what;
+			EXPECT_EQ(writes[i].taps, expected_taps(c.written[i].second)) << c.what;
 			EXPECT_NE(
 			        r.out.find("channel " + std::to_string(c.written[i].first) + ": "),
 			        std::string::npos);
@@ -663,6 +708,14 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 	        {R"({"channels":{"0":"60 2\n150 2\n"}})", 200, ""},
 	        {R"({"channels":{"0":"60 2\n","00":"60 2\n"}})", 422, ""},
 	        {R"({"channels":{},"replace_settings":"yes"})", 400, ""},
+	        // The phase of the whole profile: a line once minimum, kept after.
+	        {R"({"channels":{},"phase":"minimum"})", 200,
+	         "device /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 room.ch0.eq\n"
+	         "channel 1 room.ch1.eq\nphase minimum\n"},
+	        {R"({"channels":{},"phase":"sideways"})", 422, ""},
+	        {R"({"channels":{},"phase":"linear"})", 200,
+	         "device /dev/pcmx.ctl\nwhat tx_dev\npart 0\nchannel 0 room.ch0.eq\n"
+	         "channel 1 room.ch1.eq\nphase linear\n"},
 	};
 	// What a save killed half-way left: removed by the next save; a name
 	// of another pattern is not.
@@ -681,7 +734,10 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 			EXPECT_EQ(read_file(path), last) << c.body;
 		}
 		EXPECT_EQ(read_file(dir + "/room.ch1.eq"), "2000 0.5\n");
-		EXPECT_NE(call(s, "GET", "/api/profile", "").body.find(R"("1":"2000 0.5")"),
+		std::string got = call(s, "GET", "/api/profile", "").body;
+		EXPECT_NE(got.find(R"("1":"2000 0.5")"), std::string::npos);
+		EXPECT_NE(got.find(R"("phase":"linear")"), std::string::npos) << got;
+		EXPECT_NE(call(s, "GET", "/api/device", "").body.find(R"("phase":"linear")"),
 		          std::string::npos);
 		EXPECT_TRUE(journal_writes(read_file(s.journal.path)).empty());
 		EXPECT_EQ(s.stop(), 0);
@@ -699,6 +755,28 @@ TEST(firtune, saves_a_profile_that_apply_loads_again)
 		std::string before = read_file(path);
 		EXPECT_EQ(call(s, "PUT", "/api/profile", R"({"channels":{}})").status, 200);
 		EXPECT_EQ(read_file(path), before);
+	}
+	{
+		// A new channel's default file is one another channel uses.
+		std::string shared = dir + "/shared.profile";
+		for (const auto &[name, text] :
+		     {std::pair<std::string, std::string>{shared, "channel 0 shared.ch1.eq\n"},
+		      {dir + "/shared.ch1.eq", "100 1\n"}}) {
+			int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+			ASSERT_EQ(write(fd, text.data(), text.size()),
+			          static_cast<ssize_t>(text.size()));
+			close(fd);
+		}
+		server s({"-n", "512", shared});
+		ASSERT_GT(s.port, 0);
+		reply saved = call(s, "PUT", "/api/profile", R"({"channels":{"1":"100 2\n"}})");
+		EXPECT_EQ(saved.status, 422);
+		EXPECT_NE(saved.body.find("channel 1 uses shared.ch1.eq, which channel 0 uses too"),
+		          std::string::npos)
+		        << saved.body;
+		EXPECT_EQ(read_file(dir + "/shared.ch1.eq"), "100 1\n");
+		unlink(shared.c_str());
+		unlink((dir + "/shared.ch1.eq").c_str());
 	}
 	run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", path}, "", small);
 	EXPECT_EQ(r.status, 0) << r.err;

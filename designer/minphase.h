@@ -1,0 +1,54 @@
+// Minimum phase: the taps of a design turned into the causal filter of the
+// same magnitude whose energy comes as early as any such filter's can, by
+// the real cepstrum on a grid much finer than the taps.
+#pragma once
+
+#include <fftw3.h>
+
+#include <cstdint>
+#include <span>
+
+// The phase a design is given: linear (symmetric taps, a delay of half the
+// length) or minimum (the impulse at the start, the delay depending on
+// frequency).
+enum class eq_phase { linear, minimum };
+
+// The grid is a power of two, at least this many times the length and at
+// least minphase_least_grid: short filters with steep features need far
+// finer grids than 8 times their length, and such grids cost little.
+inline constexpr int32_t minphase_oversampling = 8;
+inline constexpr int32_t minphase_least_grid = 1 << 16;
+
+// Magnitudes below this fraction of the highest (-80 dB) are raised to it
+// before the logarithm, so that exact zeros stay finite.
+inline constexpr double minphase_floor = 1e-4;
+
+// The grid and its two plans, made once for a length and reused.
+struct minphase_state {
+	int32_t length = 0;           // the taps this grid serves
+	int32_t size = 0;             // grid points M
+	double *real = nullptr;       // M doubles
+	fftw_complex *bins = nullptr; // M/2 + 1 values
+	fftw_plan forward = nullptr;  // real -> bins
+	fftw_plan inverse = nullptr;  // bins -> real
+};
+
+// The grid size for length taps (>= 1): the smallest power of two of at
+// least minphase_oversampling times it; 0 beyond what an int32_t holds.
+int32_t minphase_grid(int32_t length);
+
+// Allocates the grid for length taps and plans both transforms. 1 on
+// success; 0, with nothing left allocated, when memory or a plan cannot
+// be had.
+int minphase_init(minphase_state &state, int32_t length);
+
+// Replaces taps (state.length of them) by the minimum-phase filter whose
+// magnitude is theirs: log of the magnitude on the grid (floored), the
+// real cepstrum, its anti-causal half folded onto the causal one, the
+// exponential of its transform, the first taps.size() samples. sign (+1 or
+// -1) is the polarity the result keeps, since the magnitude has none. A
+// flat magnitude gives the exact impulse at tap 0.
+void minphase_from(minphase_state &state, std::span<double> taps, double sign);
+
+// Destroys the plans and frees the grid; safe to call again.
+void minphase_free(minphase_state &state);

@@ -1,0 +1,169 @@
+// Minimum phase against linear phase and against a reference computed
+// here another way: every example and imported source, at three lengths
+// and three rates, plus an odd length.
+#include "eq.h"
+#include "import.h"
+#include "response.h"
+
+#include <fftw3.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+std::string read_example(const std::string &name)
+{
+	std::ifstream file(std::string(FIRLOAD_EXAMPLES) + "/" + name);
+	std::ostringstream all;
+	all << file.rdbuf();
+	return all.str();
+}
+
+// The minimum-phase filter of the magnitude of taps, by the Hilbert
+// relation on a complex grid at least as fine as the designer's (twice
+// as fine for short filters), with a floor thirteen orders lower, and
+// its own transforms.
+std::vector<double> reference(std::span<const double> taps)
+{
+	size_t m = 1;
+	while (m < std::max<size_t>(8 * taps.size(), 1 << 17))
+		m *= 2;
+	std::vector<std::complex<double>> x(m), y(m);
+	auto *in = reinterpret_cast<fftw_complex *>(x.data());
+	auto *out = reinterpret_cast<fftw_complex *>(y.data());
+	fftw_plan forward =
+	        fftw_plan_dft_1d(static_cast<int>(m), in, out, FFTW_FORWARD, FFTW_ESTIMATE);
+	fftw_plan backward =
+	        fftw_plan_dft_1d(static_cast<int>(m), out, in, FFTW_BACKWARD, FFTW_ESTIMATE);
+	std::copy(taps.begin(), taps.end(), x.begin());
+	fftw_execute(forward);
+	double top = 0;
+	for (auto &v : y)
+		top = std::max(top, std::abs(v));
+	for (auto &v : y)
+		v = std::log(std::max(std::abs(v), top * 1e-17));
+	fftw_execute(backward); // x: the cepstrum times m
+	for (size_t i = 1; i < m; i++)
+		x[i] = i < m / 2 ? 2.0 * x[i] : i == m / 2 ? x[i] : 0.0;
+	for (auto &v : x)
+		v /= static_cast<double>(m);
+	fftw_execute(forward);
+	for (auto &v : y)
+		v = std::exp(v) / static_cast<double>(m);
+	fftw_execute(backward);
+	fftw_destroy_plan(forward);
+	fftw_destroy_plan(backward);
+	std::vector<double> h(taps.size());
+	for (size_t i = 0; i < h.size(); i++)
+		h[i] = x[i].real();
+	return h;
+}
+
+// The fraction of the energy in the first k taps, for every k.
+std::vector<double> build_up(std::span<const double> taps)
+{
+	std::vector<double> e;
+	double sum = 0;
+	for (double t : taps)
+		e.push_back(sum += t * t);
+	for (double &v : e)
+		v /= sum;
+	return e;
+}
+
+struct source {
+	const char *name;
+	input_format format;
+	bool example;
+};
+
+} // namespace
+
+TEST(MinimumPhase, ExamplesAndSourcesByLengthAndRate)
+{
+	const source sources[] = {
+	        {"bass-boost.eq", input_format::layout, true},
+	        {"flat.eq", input_format::layout, true},
+	        {"loudness.eq", input_format::layout, true},
+	        {"normalized-treble.eq", input_format::layout, true},
+	        {"telephone.eq", input_format::layout, true},
+	        {"headphone-graphic.txt", input_format::eqapo, true},
+	        {"headphone-parametric.txt", input_format::eqapo, true},
+	        {"rew-filters.txt", input_format::eqapo, true},
+	        {"rew-measurement.txt", input_format::rew, true},
+	        {"rew-notch.txt", input_format::eqapo, true},
+	        {"house-curve.db", input_format::db, true},
+	};
+	struct size_rate {
+		int32_t n;
+		double rate;
+	};
+	std::vector<size_rate> cases;
+	for (int32_t n : {512, 4096, 65536})
+		for (double rate : {44100.0, 48000.0, 96000.0})
+			cases.push_back({n, rate});
+	cases.push_back({4097, 48000.0});
+	for (const source &src : sources) {
+		std::string text = read_example(src.name);
+		for (auto [n, rate] : cases) {
+			SCOPED_TRACE(std::string(src.name) + " N=" + std::to_string(n) +
+			             " R=" + std::to_string(static_cast<int>(rate)));
+			std::string layout = text;
+			if (src.format != input_format::layout) {
+				import_error err;
+				ASSERT_TRUE(import_layout(text, src.format, rate, {}, layout, err))
+				        << err.what;
+			}
+			eq_state lin, min;
+			ASSERT_EQ(eq_init(lin, rate, n), 1);
+			eq_guard lin_guard{lin};
+			ASSERT_EQ(eq_init(min, rate, n), 1);
+			eq_guard min_guard{min};
+			min.phase = eq_phase::minimum;
+			eq_output silent{};
+			ASSERT_EQ(eq_design(lin, layout.c_str(), silent), 1);
+			ASSERT_EQ(eq_design(min, layout.c_str(), silent), 1);
+			std::span<const double> taps(min.time, static_cast<size_t>(n));
+
+			// The summary's deviation, within 0.1 dB of linear phase's.
+			band b = audio_band(rate);
+			deviation dl = figures_of(lin, design_response(lin), b, false).dev;
+			deviation dm = figures_of(min, response_at_in_two(min, response_grid(rate)),
+			                          b, false)
+			                       .dev;
+			ASSERT_EQ(dm.any, dl.any);
+			EXPECT_LE(std::fabs(dm.db), std::fabs(dl.db) + 0.1) << dm.freq;
+
+			// Energy as early as the reference's, the peak in the first ms.
+			std::vector<double> mine = build_up(taps), ref = build_up(reference(taps));
+			double worst = 0;
+			for (size_t k = 0; k < mine.size(); k++)
+				worst = std::max(worst, ref[k] - mine[k]);
+			EXPECT_LE(worst, 1e-6);
+			auto peak =
+			        std::max_element(taps.begin(), taps.end(), [](double a, double c) {
+				        return std::fabs(a) < std::fabs(c);
+			        });
+			EXPECT_LT(peak - taps.begin(), rate / 1000);
+
+			double sum = 0;
+			for (double t : taps)
+				sum += std::fabs(t);
+			if (min.normalize) {
+				EXPECT_NEAR(sum, 1.0, 1e-12);
+			}
+			if (std::string(src.name) == "flat.eq") {
+				EXPECT_EQ(taps[0], 1.0);
+				EXPECT_EQ(sum, 1.0);
+			}
+		}
+	}
+}
