@@ -906,6 +906,13 @@ TEST(firtune, designs_band_lists_and_exports_as_firdesign_writes)
 		want[ext] = read_file(out);
 		unlink(out.c_str());
 	}
+	std::string minimum = dir + "/want.min.f64";
+	ASSERT_EQ(run_program(FIRDESIGN_BINARY, "firdesign",
+	                      {"-q", "-n", "512", "--phase", "minimum", "-T", minimum, source.path})
+	                  .status,
+	          0);
+	want["min.f64"] = read_file(minimum);
+	unlink(minimum.c_str());
 	server s({"-d", "/dev/pcmx.ctl", profile});
 	ASSERT_GT(s.port, 0);
 	struct api_case {

@@ -79,7 +79,7 @@ async function loadLayouts(channels, title)
 	const rows = [];
 	for (const [key, chans] of groups) {
 		const [text, format] = JSON.parse(key);
-		const answer = await call(state.token, "POST", "/api/load", { channels: chans, source: text, format });
+		const answer = await call(state.token, "POST", "/api/load", { channels: chans, source: text, format, phase: state.phase });
 		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 			settleUnknown(answer, chans);
 			for (const c of chans)
@@ -89,7 +89,7 @@ async function loadLayouts(channels, title)
 		for (const r of answer.body.channels) {
 			rows.push(r);
 			if (r.written)
-				state.device[r.channel] = { kind: "loaded", text };
+				state.device[r.channel] = { kind: "loaded", text, format };
 		}
 	}
 	rows.sort((a, b) => a.channel - b.channel);
@@ -130,7 +130,7 @@ export async function onBypass()
 		                                     "EQ: what is on screen, the layout loaded before");
 	} else {
 		await writeFlatOrOff("/api/bypass", "Bypass", "Bypass: a flat filter with the same delay", channels,
-		                     (c) => ({ kind: "bypassed", text: state.device[c].text }));
+		                     (c) => ({ kind: "bypassed", text: state.device[c].text, format: state.device[c].format }));
 	}
 	drawAll();
 }
@@ -147,7 +147,8 @@ export async function onOff()
 async function writeFlatOrOff(path, name, title, channels, held)
 {
 	showPending(name);
-	const answer = await call(state.token, "POST", path, { channels });
+	const body = path === "/api/bypass" ? { channels, phase: state.phase } : { channels };
+	const answer = await call(state.token, "POST", path, body);
 	if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 		settleUnknown(answer, channels);
 		showError(name, answer);
@@ -185,7 +186,7 @@ export async function onSave()
 	        window.confirm(`${state.differences.join(";\n")}.\n\nWrite the running device's settings into the profile? ` +
 	                       "Cancel saves the layouts and keeps the profile's settings.");
 	showPending("Save profile");
-	const answer = await call(state.token, "PUT", "/api/profile", { channels, replace_settings: replace });
+	const answer = await call(state.token, "PUT", "/api/profile", { channels, replace_settings: replace, phase: state.phase });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
 		return;

@@ -25,13 +25,14 @@ export function edited(t0, live = true)
 
 async function design(edit)
 {
-	const answer = await call(state.token, "POST", "/api/design", { source: edit.text, format: edit.format });
+	const answer = await call(state.token, "POST", "/api/design", { source: edit.text, format: edit.format, phase: state.phase });
 	if (answer.status === 200 && answer.body !== null) {
 		state.design = answer.body;
 		if (edit.live)
 			designed(edit);
 		state.designFailed = false;
 		window.firtune.shown = edit.text;
+		window.firtune.design = answer.body;
 		setStatus("");
 		if (state.drag === null)
 			rescale(), drawRequested();

@@ -42,12 +42,12 @@ export function designed(edit)
 async function write(w)
 {
 	window.firtune.liveWrites++;
-	const answer = await call(state.token, "POST", "/api/load", { channels: w.channels, source: w.text, format: w.format });
+	const answer = await call(state.token, "POST", "/api/load", { channels: w.channels, source: w.text, format: w.format, phase: state.phase });
 	if (answer.status === 200 && answer.body && Array.isArray(answer.body.channels)) {
 		const failed = answer.body.channels.filter((r) => !r.written);
 		for (const r of answer.body.channels)
 			if (r.written)
-				state.device[r.channel] = { kind: "loaded", text: w.text, live: true };
+				state.device[r.channel] = { kind: "loaded", text: w.text, format: w.format, live: true };
 		keep(window.firtune.liveLatencies, performance.now() - w.t0);
 		say(failed.length === 0 ? "" : `Live: channel ${failed[0].channel} NOT written: ${failed[0].error || "refused"}`);
 	} else {

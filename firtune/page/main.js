@@ -9,6 +9,7 @@ import { parseBands, looksLikeBands } from "./bands.js";
 import { onBandDown, onBandMove, onBandWheel, onBandKey, onBandDoubleClick, onBandTableChange, addBand, removeBand } from "./bandedit.js";
 import { onPreampChange, onPreampAuto } from "./preamp.js";
 import { onExport } from "./export.js";
+import { onPhaseChange } from "./phase.js";
 import { drawAll } from "./view.js";
 import { edited, change, restore } from "./edit.js";
 import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey } from "./pointer.js";
@@ -132,6 +133,11 @@ function wire()
 	$("off").addEventListener("click", onOff);
 	$("save").addEventListener("click", onSave);
 	$("export").addEventListener("change", onExport);
+	$("phase").addEventListener("change", () => onPhaseChange(() => edited(performance.now(), false), drawAll));
+	$("view-delay").addEventListener("change", () => {
+		$("delay-plot").classList.toggle("hidden", !$("view-delay").checked);
+		drawAll();
+	});
 	let pending = false;
 	window.addEventListener("resize", () => {
 		if (!pending)
@@ -178,6 +184,7 @@ async function start()
 	state.channels = Math.max(1, d.channels | 0);
 	state.canLoad = d.can_load === true;
 	state.maxGain = typeof d.max_gain_db === "number" ? d.max_gain_db : null;
+	state.phase = d.phase === "minimum" ? "minimum" : "linear";
 	$("live").checked = state.canLoad;
 	$("live").disabled = !state.canLoad;
 	document.addEventListener("firtune-device", drawAll);

@@ -15,6 +15,7 @@ export const state = {
 	length: 4096,
 	channels: 1,
 	canLoad: false,
+	phase: "linear",  // of every design: "linear" or "minimum"
 	maxGain: null,    // the gain guard's limit in dB, from the device answer
 	// Per channel: { normalize, points, preamp } for a breakpoint layout (the
 	// preamp is the dB last applied to every gain), or { normalize: false,

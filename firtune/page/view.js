@@ -7,6 +7,8 @@ import { $, state, current, layoutText, actionChannels, isBands } from "./state.
 import { drawBands, drawBandTable, bandValues } from "./bandedit.js";
 import { bandCurves } from "./bands.js";
 import { drawPreamp } from "./preamp.js";
+import { drawPhase } from "./phase.js";
+import { drawDelay } from "./delay.js";
 
 // The dB axis is the shown channel's own: its breakpoints and achieved
 // curve set it, never another channel's layout or a measurement.
@@ -122,6 +124,8 @@ export function drawSummary()
 	const d = state.design;
 	// The advice lines stand apart, below the figures.
 	drawPreamp();
+	drawPhase();
+	drawDelay();
 	$("summary").textContent = d === null ? "" :
 	        d.summary.text.split("\n").filter((l) => !l.startsWith("advice:")).join("\n");
 	const advice = $("advice");

@@ -10,6 +10,8 @@ import sys
 import tempfile
 import unittest
 
+import numpy
+
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -457,12 +459,12 @@ class Scenarios(unittest.TestCase):
         app = browser.Firtune(["-d", "/dev/pcmx.ctl"], folder=folder)
         d = browser.chromium()
 
-        def firdesign(text, ext="txt"):
+        def firdesign(text, ext="txt", phase="linear"):
             with open(os.path.join(folder, "in.txt"), "w") as f:
                 f.write(text)
             out = os.path.join(folder, "out." + ext)
-            subprocess.run([browser.binary("FIRDESIGN"), "-q", "-n", "4096", "-i", "eqapo", "-T", out,
-                            os.path.join(folder, "in.txt")], check=True, timeout=60)
+            subprocess.run([browser.binary("FIRDESIGN"), "-q", "-n", "4096", "-i", "eqapo", "--phase", phase,
+                            "-T", out, os.path.join(folder, "in.txt")], check=True, timeout=60)
             with open(out, "rb") as f:
                 return f.read()
 
@@ -547,6 +549,27 @@ class Scenarios(unittest.TestCase):
                 import('/export.js').then(m => m.fetchExport('taps-wav')).then(r => r.blob.arrayBuffer())
                 .then(b => done(Array.from(new Uint8Array(b))), e => done(String(e)));""")
             self.assertEqual(bytes(got), firdesign(text, "wav"))
+            # Minimum phase: both channels reloaded with firdesign's taps;
+            # the delay view shows the taps' own group delay.
+            mark = browser.journal_length(app.journal)
+            d.find_element(By.ID, "view-delay").click()
+            Select(d.find_element(By.ID, "phase")).select_by_value("minimum")
+            browser.wait(d, lambda d: "reloaded channels 0, 1" in d.find_element(By.ID, "phase-note").text)
+            settled()
+            taps = [float(v) for v in firdesign(text, phase="minimum").split()]
+            self.assertEqual(latest(mark), {0: taps, 1: taps})
+            design = d.execute_script("return window.firtune.design")
+            self.assertEqual(design["phase"], "minimum")
+            self.assertNotEqual(d.find_element(By.ID, "group-delay").get_attribute("d"), "")
+            h = numpy.array(taps)
+            n = numpy.arange(len(h))
+            for f, ms in list(zip(design["frequency_hz"], design["group_delay_ms"]))[::40]:
+                z = numpy.exp(-2j * numpy.pi * f / 48000 * n)
+                want = (numpy.sum(n * h * z) / numpy.sum(h * z)).real * 1000 / 48000
+                self.assertAlmostEqual(ms, want, delta=1e-6 + 1e-6 * abs(want), msg="at %g Hz" % f)
+            peak = design["impulse"]["peak"]
+            self.assertEqual(peak, int(numpy.argmax(numpy.abs(h))))
+            self.assertEqual(design["impulse"]["taps"][peak - design["impulse"]["start"]], taps[peak])
             self.assertEqual(browser.errors(d), [])
         finally:
             d.quit()
