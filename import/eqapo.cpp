@@ -360,16 +360,29 @@ double graphic_db(const std::vector<std::pair<double, double>> &nodes, double f)
 
 } // namespace
 
-double biquad_gain(const biquad &q, double f, double rate)
+namespace
 {
-	// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies;
-	// above rate/4 the same form mirrored about rate/4, in psi = cos^2(w/2)
-	// and with b1, a1 negated, which stays accurate up to rate/2 where the
-	// first form cancels to nothing.
+
+// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies;
+// above rate/4 the same form mirrored about rate/4, in psi = cos^2(w/2)
+// and with b1, a1 negated, which stays accurate up to rate/2 where the
+// first form cancels to nothing. The angle's part is the same for every
+// biquad of a chain at f: worked out once.
+struct biquad_angle {
+	double phi, sign;
+};
+
+biquad_angle angle_at(double f, double rate)
+{
 	double w = pi * f / rate;
 	bool high = f > rate / 4;
 	double s = high ? std::cos(w) : std::sin(w);
-	double phi = s * s, sign = high ? -1 : 1;
+	return {s * s, high ? -1.0 : 1.0};
+}
+
+double biquad_gain_at(const biquad &q, biquad_angle at)
+{
+	double phi = at.phi, sign = at.sign;
 	auto power = [phi](double x0, double x1, double x2) {
 		double sum = x0 + x1 + x2;
 		return sum * sum - 4 * (x0 * x1 + 4 * x0 * x2 + x1 * x2) * phi +
@@ -377,6 +390,13 @@ double biquad_gain(const biquad &q, double f, double rate)
 	};
 	return std::sqrt(
 	        std::fabs(power(q.b0, sign * q.b1, q.b2) / power(q.a0, sign * q.a1, q.a2)));
+}
+
+} // namespace
+
+double biquad_gain(const biquad &q, double f, double rate)
+{
+	return biquad_gain_at(q, angle_at(f, rate));
 }
 
 bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err,
@@ -433,8 +453,11 @@ double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 	for (const auto &nodes : chain.graphic)
 		db += graphic_db(nodes, f);
 	double gain = std::pow(10.0, db / 20);
+	if (chain.filters.empty())
+		return gain;
+	biquad_angle at = angle_at(f, rate);
 	for (const biquad &q : chain.filters)
-		gain *= biquad_gain(q, f, rate);
+		gain *= biquad_gain_at(q, at);
 	return gain;
 }
 
