@@ -29,6 +29,7 @@ export function drawBands()
 	const on = isBands(current());
 	const l = layout();
 	plot.bandCurves.replaceChildren();
+	$("key-bands").classList.toggle("hidden", !on);
 	const have = plot.bandHandles.children;
 	const bands = on ? l.bands : [];
 	while (have.length > bands.length)
