@@ -216,7 +216,8 @@ http_answer post_design(const api_call &c)
 	// A design names its phase, or takes the session's; it changes nothing.
 	eq_phase phase = c.session.phase;
 	if (!json_object(c.request.body, {"layout", "source", "format", "phase"}, body, refused) ||
-	    !design_input(body, eq.rate, layout, refused) || !optional_phase(body, phase, refused))
+	    !design_input(body, eq.rate, layout, refused, &c.session.memo) ||
+	    !optional_phase(body, phase, refused))
 		return refused;
 	design_outcome o = design_layout(eq, layout, phase);
 	if (!o.ok)
@@ -310,7 +311,8 @@ http_answer post_export(const api_call &c)
 		return refusal(422, "'what' must be taps-txt, taps-f32, taps-f64, taps-wav, source "
 		                    "or response-csv");
 	eq_phase phase = c.session.phase;
-	if (!optional_phase(body, phase, refused) || !design_input(body, eq.rate, layout, refused))
+	if (!optional_phase(body, phase, refused) ||
+	    !design_input(body, eq.rate, layout, refused, &c.session.memo))
 		return refused;
 	http_answer a;
 	a.headers.emplace_back("Content-Type", std::string(k->type));

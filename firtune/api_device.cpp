@@ -127,7 +127,7 @@ http_answer post_load(const api_call &c)
 	if (!json_object(c.request.body, {"channels", "layout", "source", "format", "phase"}, body,
 	                 refused) ||
 	    !channel_list(body, s.channels, channels, refused) ||
-	    !design_input(body, s.eq.rate, layout, refused) ||
+	    !design_input(body, s.eq.rate, layout, refused, &s.memo) ||
 	    !optional_phase(body, phase, refused))
 		return refused;
 	return design_and_write(s, channels, layout, phase);

@@ -149,7 +149,8 @@ bool layout_text(std::string_view given, std::string &layout, http_answer &refus
 	return true;
 }
 
-bool design_input(const json &object, double rate, std::string &layout, http_answer &refused)
+bool design_input(const json &object, double rate, std::string &layout, http_answer &refused,
+                  import_memo *memo)
 {
 	bool has_layout = object.contains("layout"), has_source = object.contains("source");
 	if (has_layout == has_source) {
@@ -175,7 +176,7 @@ bool design_input(const json &object, double rate, std::string &layout, http_ans
 	bool made = false;
 	auto f = object.find("format");
 	if (f == object.end() || f->is_null()) {
-		made = source_layout(given, rate, layout, o);
+		made = source_layout(given, rate, layout, o, memo);
 	} else {
 		input_format format = input_format::layout;
 		if (!f->is_string() || !format_named(f->get_ref<const std::string &>(), format) ||
@@ -183,7 +184,7 @@ bool design_input(const json &object, double rate, std::string &layout, http_ans
 			refused = refusal(400, "'format' must be \"layout\", \"eqapo\" or null");
 			return false;
 		}
-		made = source_layout(given, format, rate, layout, o);
+		made = source_layout(given, format, rate, layout, o, memo);
 	}
 	if (!made)
 		refused = refusal(422, o.error, o.line);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "answer.h"
+#include "session.h"
 #include "minphase.h"
 
 #include <nlohmann/json.hpp>
@@ -47,8 +48,9 @@ bool layout_text(std::string_view given, std::string &layout, http_answer &refus
 // "eqapo"; absent or null: detected as firdesign detects). layout receives
 // the layout designed (an Equalizer APO source through the importer);
 // refusals as the designer's: 422 with the line when known.
+// memo keeps the last import, for the same source asked again.
 bool design_input(const nlohmann::json &object, double rate, std::string &layout,
-                  http_answer &refused);
+                  http_answer &refused, import_memo *memo = nullptr);
 
 // The "phase" field: "linear" or "minimum" (422 for another string);
 // absent or null leaves phase as it is.

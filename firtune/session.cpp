@@ -149,7 +149,7 @@ design_outcome design_layout(eq_state &eq, const std::string &text, eq_phase pha
 }
 
 bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
-                   design_outcome &o)
+                   design_outcome &o, import_memo *memo)
 {
 	o = design_outcome{};
 	std::string why;
@@ -166,21 +166,31 @@ bool source_layout(std::string_view text, input_format format, double rate, std:
 		}
 		return true;
 	}
+	// The same text imports to the same layout: the importer is a function
+	// of the text, format and rate alone.
+	if (memo != nullptr && memo->format == format && memo->rate == rate &&
+	    memo->source == text) {
+		layout = memo->layout;
+		return true;
+	}
 	import_error err;
 	if (!import_layout(text, format, rate, correction_options{}, layout, err)) {
 		o.error = err.file.empty() ? err.what : err.file + ": " + err.what;
 		o.line = err.line;
 		return false;
 	}
+	if (memo != nullptr)
+		*memo = import_memo{std::string(text), format, rate, layout};
 	return true;
 }
 
-bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o)
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o,
+                   import_memo *memo)
 {
 	std::string_view plain = text;
 	std::string why;
 	input_format format = plain_text(plain, why) ? detect_format(plain) : input_format::eqapo;
-	return source_layout(text, format, rate, layout, o);
+	return source_layout(text, format, rate, layout, o, memo);
 }
 
 design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)

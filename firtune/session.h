@@ -20,6 +20,15 @@ inline constexpr int32_t counted_channels = 64;
 // --max-gain or the profile's max-gain line says otherwise.
 inline constexpr double default_max_gain = 12;
 
+// The last source an importer made into a layout: a band list dragged on
+// the page is designed and then loaded, the same text twice.
+struct import_memo {
+	std::string source;
+	input_format format = input_format::layout;
+	double rate = 0;
+	std::string layout;
+};
+
 struct tune_session {
 	// The device; has_device false: design only.
 	bool has_device = false;
@@ -36,6 +45,7 @@ struct tune_session {
 	// load or bypass that named one.
 	eq_phase phase = eq_phase::linear;
 	double max_gain_db = default_max_gain; // the gain guard's limit
+	import_memo memo;                      // the last import of a source
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
@@ -77,10 +87,11 @@ eq_phase profile_phase(const profile &p);
 // through the importer with its default options (Equalizer APO band lists
 // among them). o tells why when it cannot be.
 bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
-                   design_outcome &o);
+                   design_outcome &o, import_memo *memo = nullptr);
 
 // The same, with the format detected as firdesign detects it.
-bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o);
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o,
+                   import_memo *memo = nullptr);
 
 // Designs a channel's source (format detected) into eq.time, with phase.
 design_outcome design_source(eq_state &eq, std::string_view text,
