@@ -392,6 +392,36 @@ double biquad_gain_at(const biquad &q, biquad_angle at)
 	        std::fabs(power(q.b0, sign * q.b1, q.b2) / power(q.a0, sign * q.a1, q.a2)));
 }
 
+// The coefficients of power() below for x0, x1, x2, in its order of
+// operations.
+void power_terms(double x0, double x1, double x2, double out[3])
+{
+	double sum = x0 + x1 + x2;
+	out[0] = sum * sum;
+	out[1] = 4 * (x0 * x1 + 4 * x0 * x2 + x1 * x2);
+	out[2] = 16 * x0 * x2;
+}
+
+biquad_powers powers_of(const biquad &q)
+{
+	biquad_powers p{};
+	for (int high = 0; high < 2; high++) {
+		double sign = high ? -1.0 : 1.0;
+		power_terms(q.b0, sign * q.b1, q.b2, p.num[high]);
+		power_terms(q.a0, sign * q.a1, q.a2, p.den[high]);
+	}
+	return p;
+}
+
+double powers_gain(const biquad_powers &p, biquad_angle at)
+{
+	int high = at.sign < 0 ? 1 : 0;
+	double phi = at.phi;
+	const double *n = p.num[high], *d = p.den[high];
+	return std::sqrt(std::fabs((n[0] - n[1] * phi + n[2] * phi * phi) /
+	                           (d[0] - d[1] * phi + d[2] * phi * phi)));
+}
+
 } // namespace
 
 double biquad_gain(const biquad &q, double f, double rate)
@@ -444,6 +474,8 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 			log_ignored(lines, number, skipped);
 	}
 	err.line = 0;
+	for (const biquad &q : chain.filters)
+		chain.powers.push_back(powers_of(q));
 	return true;
 }
 
@@ -456,6 +488,11 @@ double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 	if (chain.filters.empty())
 		return gain;
 	biquad_angle at = angle_at(f, rate);
+	if (chain.powers.size() == chain.filters.size()) {
+		for (const biquad_powers &p : chain.powers)
+			gain *= powers_gain(p, at);
+		return gain;
+	}
 	for (const biquad &q : chain.filters)
 		gain *= biquad_gain_at(q, at);
 	return gain;
