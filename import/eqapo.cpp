@@ -476,15 +476,19 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 	err.line = 0;
 	for (const biquad &q : chain.filters)
 		chain.powers.push_back(powers_of(q));
+	chain.preamp_gain = std::pow(10.0, chain.preamp_db / 20);
 	return true;
 }
 
 double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 {
-	double db = chain.preamp_db;
-	for (const auto &nodes : chain.graphic)
-		db += graphic_db(nodes, f);
-	double gain = std::pow(10.0, db / 20);
+	double gain = chain.preamp_gain;
+	if (!chain.graphic.empty() || chain.powers.size() != chain.filters.size()) {
+		double db = chain.preamp_db;
+		for (const auto &nodes : chain.graphic)
+			db += graphic_db(nodes, f);
+		gain = std::pow(10.0, db / 20);
+	}
 	if (chain.filters.empty())
 		return gain;
 	biquad_angle at = angle_at(f, rate);

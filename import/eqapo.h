@@ -28,6 +28,7 @@ struct eqapo_chain {
 	double preamp_db = 0;
 	std::vector<biquad> filters;       // designed for the rate given to the parser
 	std::vector<biquad_powers> powers; // of filters, once parsed
+	double preamp_gain = 1;            // 10^(preamp_db/20), once parsed
 	// Each GraphicEQ line: (Hz, dB) nodes sorted by frequency.
 	std::vector<std::vector<std::pair<double, double>>> graphic;
 	// Where each part came from: the source line of every Preamp (with its
