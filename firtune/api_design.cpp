@@ -219,7 +219,7 @@ http_answer post_design(const api_call &c)
 	    !design_input(body, eq.rate, layout, refused, &c.session.memo) ||
 	    !optional_phase(body, phase, refused))
 		return refused;
-	design_outcome o = design_layout(eq, layout, phase);
+	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	response resp = design_response(eq);
@@ -321,7 +321,7 @@ http_answer post_export(const api_call &c)
 		a.headers.emplace_back("Content-Disposition", "attachment");
 		return a;
 	}
-	design_outcome o = design_layout(eq, layout, phase);
+	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (k->ext == "csv")

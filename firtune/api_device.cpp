@@ -50,7 +50,7 @@ http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels
 http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channels,
                              const std::string &layout, eq_phase phase)
 {
-	design_outcome o = design_layout(s.eq, layout, phase);
+	design_outcome o = design_kept(s, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
@@ -102,6 +102,7 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(422, "channel " + key + ": Too much input data");
 			return false;
 		}
+		s.kept.clear();
 		design_outcome o = design_source(s.eq, source, s.phase);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);

@@ -193,6 +193,19 @@ bool source_layout(std::string_view text, double rate, std::string &layout, desi
 	return source_layout(text, format, rate, layout, o, memo);
 }
 
+design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase)
+{
+	std::string key = std::string(phase_name(phase)) + "\n" + layout;
+	if (!s.kept.empty() && s.kept == key) {
+		design_outcome o;
+		o.ok = true;
+		return o;
+	}
+	design_outcome o = design_layout(s.eq, layout, phase);
+	s.kept = o.ok ? std::move(key) : std::string();
+	return o;
+}
+
 design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)
 {
 	std::string layout;

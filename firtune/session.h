@@ -46,6 +46,9 @@ struct tune_session {
 	eq_phase phase = eq_phase::linear;
 	double max_gain_db = default_max_gain; // the gain guard's limit
 	import_memo memo;                      // the last import of a source
+	// What eq holds now, when design_kept designed it: the phase's name, a
+	// newline and the layout; empty when unknown.
+	std::string kept;
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
@@ -81,6 +84,11 @@ const char *phase_name(eq_phase phase);
 
 // The phase a profile's phase line names (absent: linear).
 eq_phase profile_phase(const profile &p);
+
+// Designs layout with phase into s.eq, unless s.eq holds that design
+// already (the page designs what Live then loads). Every other design into
+// s.eq clears s.kept.
+design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase);
 
 // A channel's source made into the layout the designer reads, as firdesign
 // reads its input: a layout as it is (up to its first NUL), other formats
