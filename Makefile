@@ -12,7 +12,7 @@ NJOBS = j="$(JOBS)"; j=$${j:-$${CMAKE_BUILD_PARALLEL_LEVEL:-$$(getconf _NPROCESS
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build deps check check-san memcheck demo fuzz bench-compare bench-firtune install lint-man lint-sh clean
+.PHONY: all build deps check check-san memcheck demo fuzz bench-compare bench-firtune bench-measure install lint-man lint-sh clean
 
 all: build
 
@@ -63,10 +63,16 @@ bench-compare: check
 bench-firtune: build
 	/usr/bin/python3 bench/firtune_design.py $(BUILD)/firtune
 
+# firmeasure's accuracy against recordings made with sox and numpy, its
+# speed, and the demo's correction loop.
+bench-measure: build
+	@sh scripts/deps.sh check
+	sh bench/measure.sh $(BUILD)
+
 # The manual pages, checked by mandoc.
 lint-man:
 	@sh scripts/deps.sh doc
-	mandoc -T lint -W warning man/firload.8 man/firdesign.1 man/firtune.1
+	mandoc -T lint -W warning man/firload.8 man/firdesign.1 man/firtune.1 man/firmeasure.1
 
 # The shell scripts, checked by shellcheck and sh -n.
 lint-sh:

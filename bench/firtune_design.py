@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Times firtune's POST /api/design over loopback and watches its memory.
 
-Usage: bench/firtune_design.py FIRTUNE [RUNS]
+Usage: bench/firtune_design.py FIRTUNE [RUNS [PHASE]]
 
 For N = 4096 and 65536: the median (and 95th percentile) of RUNS designs
 (default 200), each with a gain that differs from the last, as a drag
 sends them, of a curve the length follows within 1 dB (a larger deviation
 adds the summary's length advice, which designs at other lengths); then the server's resident memory before and after 10,000
-designs at 4096. Only 127.0.0.1 is spoken to, and every loop is bounded.
+designs at 4096. PHASE (linear or minimum; default linear) goes with
+each design. Only 127.0.0.1 is spoken to, and every loop is bounded.
 """
 import http.client
 import re
@@ -28,15 +29,15 @@ def start(binary, length):
     return proc, int(m.group(1)), m.group(2)
 
 
-def designer(port, token):
+def designer(port, token, phase):
     conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
     headers = {"Authorization": "Bearer " + token, "Origin": "http://127.0.0.1:%d" % port,
                "Content-Type": "application/json", "Host": "127.0.0.1:%d" % port}
 
     def design(i):
         gain = 1.1 + (i % 100) / 1000
-        body = '{"layout":"40 1\\n60 %.4f\\n150 %.4f\\n300 1\\n8000 1\\n12000 0.8\\n"}' % (
-            gain, gain)
+        body = ('{"layout":"40 1\\n60 %.4f\\n150 %.4f\\n300 1\\n8000 1\\n12000 0.8\\n",'
+                '"phase":"%s"}' % (gain, gain, phase))
         start = time.perf_counter()
         conn.request("POST", "/api/design", body, headers)
         answer = conn.getresponse()
@@ -57,15 +58,16 @@ def rss_kib(pid):
 def main():
     binary = sys.argv[1]
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    phase = sys.argv[3] if len(sys.argv) > 3 else "linear"
     for length in (4096, 65536):
         proc, port, token = start(binary, length)
         try:
-            design = designer(port, token)
+            design = designer(port, token, phase)
             for i in range(10):
                 design(i)
             times = sorted(design(i) for i in range(runs))
-            print("N=%d: /api/design median %.2f ms, 95th percentile %.2f ms (%d runs)" % (
-                length, statistics.median(times) * 1e3, times[int(0.95 * (runs - 1))] * 1e3,
+            print("N=%d, %s phase: /api/design median %.2f ms, 95th percentile %.2f ms (%d runs)" % (
+                length, phase, statistics.median(times) * 1e3, times[int(0.95 * (runs - 1))] * 1e3,
                 runs))
             if length == 4096:
                 before = rss_kib(proc.pid)

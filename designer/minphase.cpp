@@ -6,18 +6,17 @@
 
 int32_t minphase_grid(int32_t length)
 {
-	int64_t want = std::max(static_cast<int64_t>(length) * minphase_oversampling,
-	                        static_cast<int64_t>(minphase_least_grid));
+	int64_t want = static_cast<int64_t>(length) * minphase_oversampling;
 	int64_t size = 2;
 	while (size < want)
 		size *= 2;
 	return size > INT32_MAX ? 0 : static_cast<int32_t>(size);
 }
 
-int minphase_init(minphase_state &state, int32_t length)
+int minphase_init(minphase_state &state, int32_t length, int32_t size)
 {
 	minphase_free(state);
-	int32_t m = length >= 1 ? minphase_grid(length) : 0;
+	int32_t m = size > 0 ? size : length >= 1 ? minphase_grid(length) : 0;
 	if (m == 0)
 		return 0;
 	state.length = length;
@@ -39,46 +38,66 @@ int minphase_init(minphase_state &state, int32_t length)
 	return 1;
 }
 
-void minphase_from(minphase_state &state, std::span<double> taps, double sign)
+namespace
 {
-	int32_t m = state.size, h = m / 2;
-	double *x = state.real;
-	fftw_complex *bins = state.bins;
-	size_t n = std::min(taps.size(), static_cast<size_t>(m));
 
-	// The magnitude on the grid.
+// The log magnitude of taps on the grid of g, floored, made into the real
+// cepstrum (times M) in g.real. Returns false for a flat magnitude (or
+// none), whose gain goes to *flat.
+bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
+{
+	int32_t m = g.size, h = m / 2;
+	double *x = g.real;
+	fftw_complex *bins = g.bins;
+	size_t n = std::min(taps.size(), static_cast<size_t>(m));
 	std::memcpy(x, taps.data(), n * sizeof(double));
 	std::fill(x + n, x + m, 0.0);
-	fftw_execute(state.forward);
+	fftw_execute(g.forward);
+	// Squared magnitudes: half the log of them is the log of the gain.
 	double top = 0, bottom = HUGE_VAL;
 	for (int32_t k = 0; k <= h; k++) {
-		double a = std::hypot(bins[k][0], bins[k][1]);
-		bins[k][0] = a;
-		top = std::max(top, a);
-		bottom = std::min(bottom, a);
+		double p = bins[k][0] * bins[k][0] + bins[k][1] * bins[k][1];
+		bins[k][0] = p;
+		top = std::max(top, p);
+		bottom = std::min(bottom, p);
 	}
-	// Flat (within rounding), or nothing at all: the impulse at tap 0 of
-	// that gain is the answer, exactly.
 	// A flat magnitude, or none at all: the taps are one impulse (within
 	// rounding), and that impulse at tap 0 is the answer, exactly.
-	if (!(top > 0) || bottom >= top * (1 - 1e-12)) {
-		double gain = 0;
+	if (!(top > 0) || bottom >= top * (1 - 2e-12)) {
+		*flat = 0;
 		for (double t : taps)
-			gain = std::max(gain, std::fabs(t));
-		std::fill(taps.begin(), taps.end(), 0.0);
-		if (!taps.empty())
-			taps[0] = sign * gain;
-		return;
+			*flat = std::max(*flat, std::fabs(t));
+		return false;
 	}
-	double floor = top * minphase_floor;
+	double floor = top * minphase_floor * minphase_floor;
 	for (int32_t k = 0; k <= h; k++) {
-		bins[k][0] = std::log(std::max(bins[k][0], floor));
+		bins[k][0] = 0.5 * std::log(std::max(bins[k][0], floor));
 		bins[k][1] = 0;
 	}
+	fftw_execute(g.inverse);
+	return true;
+}
 
-	// The real cepstrum (times M), folded: c[0] and c[M/2] once, the
-	// causal half twice, the anti-causal half gone; 1/M taken here.
-	fftw_execute(state.inverse);
+// How much of the cepstrum lies in the half of it nearest to M/2, where
+// the grid's aliasing folds it over: the sum of |c[n]| for n from M/4 to
+// M/2.
+double aliased(const minphase_state &g)
+{
+	int32_t h = g.size / 2;
+	double sum = 0;
+	for (int32_t i = h / 2; i <= h; i++)
+		sum += std::fabs(g.real[i]);
+	return sum / g.size;
+}
+
+// From the cepstrum in g.real, the minimum-phase filter into taps.
+void synthesize(minphase_state &g, std::span<double> taps, double sign)
+{
+	int32_t m = g.size, h = m / 2;
+	double *x = g.real;
+	fftw_complex *bins = g.bins;
+	// Folded: c[0] and c[M/2] once, the causal half twice, the
+	// anti-causal half gone; 1/M taken here.
 	double scale = 1.0 / m;
 	x[0] *= scale;
 	for (int32_t i = 1; i < h; i++)
@@ -87,15 +106,55 @@ void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 	std::fill(x + h + 1, x + m, 0.0);
 
 	// Its transform is the log of the minimum-phase response.
-	fftw_execute(state.forward);
+	fftw_execute(g.forward);
 	for (int32_t k = 0; k <= h; k++) {
 		double a = std::exp(bins[k][0]) * scale * sign;
 		double phi = bins[k][1];
 		bins[k][0] = a * std::cos(phi);
 		bins[k][1] = a * std::sin(phi);
 	}
-	fftw_execute(state.inverse);
+	fftw_execute(g.inverse);
+	size_t n = std::min(taps.size(), static_cast<size_t>(m));
 	std::memcpy(taps.data(), x, n * sizeof(double));
+}
+
+} // namespace
+
+void minphase_from(minphase_state &state, std::span<double> taps, double sign)
+{
+	double gain = 0;
+	if (!cepstrum(state, taps, &gain)) {
+		std::fill(taps.begin(), taps.end(), 0.0);
+		if (!taps.empty())
+			taps[0] = sign * gain;
+		return;
+	}
+	// Steep features (stop bands, notches) leave a long cepstrum: on a
+	// grid four times finer at a time, up to minphase_finest points, on
+	// a grid of this call only, so that the taps of a layout never depend
+	// on what was designed before.
+	if (aliased(state) > minphase_aliasing && state.size < minphase_finest) {
+		minphase_state finer;
+		int32_t size = state.size;
+		bool have = false;
+		while (size < minphase_finest) {
+			size = std::min(size * 4, minphase_finest);
+			if (minphase_init(finer, state.length, size) == 0)
+				break;
+			cepstrum(finer, taps, &gain);
+			have = true;
+			if (!(aliased(finer) > minphase_aliasing))
+				break;
+		}
+		if (have) {
+			synthesize(finer, taps, sign);
+			minphase_free(finer);
+			return;
+		}
+		// No memory for a finer grid: the state's, redone.
+		cepstrum(state, taps, &gain);
+	}
+	synthesize(state, taps, sign);
 }
 
 void minphase_free(minphase_state &state)

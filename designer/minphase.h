@@ -13,11 +13,15 @@
 // frequency).
 enum class eq_phase { linear, minimum };
 
-// The grid is a power of two, at least this many times the length and at
-// least minphase_least_grid: short filters with steep features need far
-// finer grids than 8 times their length, and such grids cost little.
+// The grid is a power of two, at least this many times the length.
 inline constexpr int32_t minphase_oversampling = 8;
-inline constexpr int32_t minphase_least_grid = 1 << 16;
+
+// Where the cepstrum's far half (M/4 to M/2) sums to more than this, the
+// grid aliases it: a design goes to a grid 4, 16.. times finer, up to
+// minphase_finest points (never coarser than the first). Smooth layouts
+// stay far below it; stop bands and notches on short filters need it.
+inline constexpr double minphase_aliasing = 1e-3;
+inline constexpr int32_t minphase_finest = 1 << 17;
 
 // Magnitudes below this fraction of the highest (-80 dB) are raised to it
 // before the logarithm, so that exact zeros stay finite.
@@ -37,17 +41,18 @@ struct minphase_state {
 // least minphase_oversampling times it; 0 beyond what an int32_t holds.
 int32_t minphase_grid(int32_t length);
 
-// Allocates the grid for length taps and plans both transforms. 1 on
-// success; 0, with nothing left allocated, when memory or a plan cannot
-// be had.
-int minphase_init(minphase_state &state, int32_t length);
+// Allocates the grid for length taps (of size points, or minphase_grid's
+// when 0) and plans both transforms. 1 on success; 0, with nothing left
+// allocated, when memory or a plan cannot be had.
+int minphase_init(minphase_state &state, int32_t length, int32_t size = 0);
 
 // Replaces taps (state.length of them) by the minimum-phase filter whose
 // magnitude is theirs: log of the magnitude on the grid (floored), the
 // real cepstrum, its anti-causal half folded onto the causal one, the
-// exponential of its transform, the first taps.size() samples. sign (+1 or
-// -1) is the polarity the result keeps, since the magnitude has none. A
-// flat magnitude gives the exact impulse at tap 0.
+// exponential of its transform, the first taps.size() samples; on finer
+// grids where the cepstrum needs them (minphase_aliasing). sign (+1 or -1)
+// is the polarity the result keeps, since the magnitude has none. A flat
+// magnitude gives the exact impulse at tap 0.
 void minphase_from(minphase_state &state, std::span<double> taps, double sign);
 
 // Destroys the plans and frees the grid; safe to call again.

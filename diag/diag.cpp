@@ -54,6 +54,13 @@ std::string memory_text::text()
 	return std::string(data, size);
 }
 
+int fail_with(const char *program, int status, const char *format, va_list ap)
+{
+	std::fprintf(stderr, "%s: ", program);
+	std::vfprintf(stderr, format, ap);
+	return status;
+}
+
 std::string visible(std::string_view text)
 {
 	std::string out;

@@ -2,6 +2,7 @@
 // and the printer record that says where a piece of text goes.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -25,6 +26,12 @@ printer diag_printer();
 
 // prefix, then the formatted text, to p's stream; nothing when it has none.
 void print(const printer &p, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// "PROGRAM: " and the formatted text to stderr, whatever the quiet flag
+// says (a command's refusal is never silenced); returns status, so a
+// command's fail() can end with it.
+int fail_with(const char *program, int status, const char *format, va_list ap)
+        __attribute__((format(printf, 3, 0)));
 
 // The bytes as they are, without prefix.
 void print_bytes(const printer &p, const char *data, size_t size);

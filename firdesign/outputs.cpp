@@ -1,5 +1,6 @@
 #include "outputs.h"
 
+#include "diag.h"
 #include "export.h"
 
 #include <pthread.h>
@@ -16,10 +17,9 @@
 
 int fail(int status, const char *format, ...)
 {
-	std::fputs("firdesign: ", stderr);
 	va_list ap;
 	va_start(ap, format);
-	std::vfprintf(stderr, format, ap);
+	status = fail_with("firdesign", status, format, ap);
 	va_end(ap);
 	return status;
 }
@@ -166,7 +166,7 @@ int draw_taps(run_outputs &outs, const eq_state &state)
 {
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (outs.paths[slot_plot] != nullptr)
-		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate)))
+		if (int e = plot_send(outs.plot, 1, taps_panel(taps, state.rate, state.phase)))
 			return unsent(outs, e);
 	return 0;
 }

@@ -19,9 +19,27 @@ plot_page design_page(double rate, size_t taps, eq_phase phase)
 	return {"firdesign", title, 1};
 }
 
-plot_panel taps_panel(std::span<const double> taps, double rate)
+plot_panel taps_panel(std::span<const double> taps, double rate, eq_phase phase)
 {
-	return time_panel(taps, rate, "tap", {30, 90, 190, 1.0, 1});
+	plot_style style{30, 90, 190, 1.0, 1};
+	if (phase == eq_phase::linear)
+		return time_panel(taps, rate, "tap", style);
+	// A minimum-phase impulse starts at tap 0 and dies away: show it up to
+	// where all but 0.01 % of its energy has arrived (at least 5 ms), not
+	// as a spike at the left edge of the whole length.
+	double total = 0;
+	for (double t : taps)
+		total += t * t;
+	size_t shown = taps.size(), at_least = static_cast<size_t>(std::ceil(rate * 0.005));
+	double sum = 0;
+	for (size_t i = 0; i < taps.size(); i++) {
+		sum += taps[i] * taps[i];
+		if (sum >= total * 0.9999) {
+			shown = std::min(taps.size(), std::max(i + 1, at_least));
+			break;
+		}
+	}
+	return time_panel(taps.first(shown), rate, "tap", style);
 }
 
 plot_panel gain_panel(const response &fine, double rate)

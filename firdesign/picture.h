@@ -15,8 +15,10 @@
 // latency, and a second panel below, the group delay.
 plot_page design_page(double rate, size_t taps, eq_phase phase = eq_phase::linear);
 
-// The taps panel (plot panel 1), drawn while the response is computed.
-plot_panel taps_panel(std::span<const double> taps, double rate);
+// The taps panel (plot panel 1), drawn while the response is computed:
+// every tap for linear phase; for minimum phase the start of the impulse,
+// where its energy is.
+plot_panel taps_panel(std::span<const double> taps, double rate, eq_phase phase);
 
 // The gain panel (plot panel 0): requested and achieved from 10 Hz to half
 // the rate. `fine` comes from plot_response.

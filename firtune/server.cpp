@@ -296,7 +296,6 @@ bool start_server(tune_server &server, tune_session &s, int port)
 		return false;
 	}
 	s.port = ntohs(address.sin_port);
-	server.session = &s;
 	server.daemon = MHD_start_daemon(
 	        MHD_USE_AUTO, 0, nullptr, nullptr, on_request, &s, MHD_OPTION_LISTEN_SOCKET,
 	        listener, MHD_OPTION_CONNECTION_LIMIT, connection_limit,

@@ -24,7 +24,6 @@ struct connection_clock {
 
 struct tune_server {
 	MHD_Daemon *daemon = nullptr;
-	tune_session *session = nullptr;
 	std::set<connection_clock *> connections; // open now
 };
 

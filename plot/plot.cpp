@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <plplot.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,9 +14,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,16 +66,84 @@ template <typename Step> bool all_bytes(size_t size, Step step)
 	return true;
 }
 
-bool read_all(int fd, void *to, size_t size)
-{
-	auto *at = static_cast<char *>(to);
-	return all_bytes(size, [&](size_t done) { return read(fd, at + done, size - done); });
-}
-
 bool write_all(int fd, const void *from, size_t size)
 {
 	const auto *at = static_cast<const char *>(from);
 	return all_bytes(size, [&](size_t done) { return write(fd, at + done, size - done); });
+}
+
+// What has come down the pipe. A thread of the plot's process reads it as
+// it arrives, while PLplot starts up and draws, so the command never waits
+// for the plot: a panel is larger than a pipe holds. Without that thread,
+// read_all reads the pipe itself.
+struct inbox {
+	int pipe = -1;
+	bool threaded = false;
+	std::mutex lock;
+	std::condition_variable arrived, used;
+	std::vector<char> bytes; // read, from `taken` on not yet used
+	size_t taken = 0;
+	size_t wanted = 0;  // what read_all waits for
+	bool ended = false; // the pipe's end, or an error reading it
+};
+
+// At most this much read and not yet used (or what read_all waits for,
+// if more): the reading thread waits beyond it, so that a fault never
+// makes it allocate without end.
+constexpr size_t most_waiting = size_t{64} << 20;
+
+// One read of the pipe into the inbox; false once the pipe has ended.
+bool receive(inbox &in)
+{
+	char chunk[1 << 16];
+	ssize_t n = 0;
+	do
+		n = read(in.pipe, chunk, sizeof chunk);
+	while (n < 0 && errno == EINTR);
+	std::unique_lock<std::mutex> hold(in.lock);
+	if (in.threaded)
+		in.used.wait(hold, [&] {
+			return in.bytes.size() - in.taken < std::max(most_waiting, in.wanted);
+		});
+	if (n <= 0) {
+		in.ended = true;
+	} else {
+		if (in.taken == in.bytes.size()) {
+			in.bytes.clear();
+			in.taken = 0;
+		}
+		in.bytes.insert(in.bytes.end(), chunk, chunk + n);
+	}
+	in.arrived.notify_one();
+	return !in.ended;
+}
+
+void *fill(void *in)
+{
+	while (receive(*static_cast<inbox *>(in)))
+		;
+	return nullptr;
+}
+
+// The next size bytes that came, waiting for them; false when the pipe
+// ended first.
+bool read_all(inbox &in, void *to, size_t size)
+{
+	auto ready = [&] { return in.ended || in.bytes.size() - in.taken >= size; };
+	if (!in.threaded)
+		while (!ready())
+			receive(in);
+	std::unique_lock<std::mutex> hold(in.lock);
+	in.wanted = size;
+	in.used.notify_one();
+	in.arrived.wait(hold, ready);
+	in.wanted = 0;
+	if (in.bytes.size() - in.taken < size)
+		return false;
+	std::memcpy(to, in.bytes.data() + in.taken, size);
+	in.taken += size;
+	in.used.notify_one();
+	return true;
 }
 
 // A panel down the pipe: the index, the axis, scale and legend, the x
@@ -112,25 +183,25 @@ void put_doubles(std::vector<char> &to, const std::vector<double> &v, size_t n)
 // without end.
 constexpr uint64_t longest_text = 4096, most_points = uint64_t{1} << 26;
 
-bool read_text(int fd, std::string &text)
+bool read_text(inbox &in, std::string &text)
 {
 	uint64_t n = 0;
-	if (!read_all(fd, &n, sizeof n) || n > longest_text)
+	if (!read_all(in, &n, sizeof n) || n > longest_text)
 		return false;
 	text.resize(n);
-	return read_all(fd, text.data(), n);
+	return read_all(in, text.data(), n);
 }
 
-bool read_doubles(int fd, std::vector<double> &v, uint64_t n)
+bool read_doubles(inbox &in, std::vector<double> &v, uint64_t n)
 {
 	v.resize(n);
-	return read_all(fd, v.data(), n * sizeof(double));
+	return read_all(in, v.data(), n * sizeof(double));
 }
 
-bool read_panel(int fd, int &index, plot_panel &p)
+bool read_panel(inbox &in, int &index, plot_panel &p)
 {
 	panel_head h{};
-	if (!read_all(fd, &h, sizeof h) || h.curves > plot_most_curves)
+	if (!read_all(in, &h, sizeof h) || h.curves > plot_most_curves)
 		return false;
 	index = h.index;
 	p.axis = static_cast<plot_axis>(h.axis);
@@ -138,14 +209,14 @@ bool read_panel(int fd, int &index, plot_panel &p)
 	p.legend = h.legend != 0;
 	p.x_from = h.x_from;
 	p.x_to = h.x_to;
-	if (!read_text(fd, p.x_label) || !read_text(fd, p.y_label))
+	if (!read_text(in, p.x_label) || !read_text(in, p.y_label))
 		return false;
 	p.curves.resize(h.curves);
 	for (plot_curve &c : p.curves) {
 		curve_head ch{};
-		if (!read_text(fd, c.label) || !read_all(fd, &ch, sizeof ch) ||
-		    ch.points > most_points || !read_doubles(fd, c.x, ch.points) ||
-		    !read_doubles(fd, c.y, ch.points))
+		if (!read_text(in, c.label) || !read_all(in, &ch, sizeof ch) ||
+		    ch.points > most_points || !read_doubles(in, c.x, ch.points) ||
+		    !read_doubles(in, c.y, ch.points))
 			return false;
 		c.style = {ch.red, ch.green, ch.blue, ch.width, ch.dash};
 	}
@@ -163,6 +234,15 @@ bool read_panel(int fd, int &index, plot_panel &p)
 	sigemptyset(&none);
 	pthread_sigmask(SIG_SETMASK, &none, nullptr);
 	plot_program = page.program;
+	// The process ends with _exit, the reading thread with it.
+	inbox in;
+	in.pipe = pipe;
+	in.threaded = true; // before the thread reads it
+	pthread_t reader;
+	if (pthread_create(&reader, nullptr, fill, &in) == 0)
+		pthread_detach(reader);
+	else
+		in.threaded = false;
 
 	plsexit(driver_failed);
 	if (!driver_installed(device))
@@ -194,7 +274,7 @@ bool read_panel(int fd, int &index, plot_panel &p)
 	for (int left = page.extra + 1; left > 0; left--) {
 		int index = -1;
 		plot_panel panel;
-		if (!read_panel(pipe, index, panel) || index < 0 || index > page.extra ||
+		if (!read_panel(in, index, panel) || index < 0 || index > page.extra ||
 		    drawn[index])
 			_exit(EX_SOFTWARE); // the command gave up: no word, no plot
 		drawn[index] = true;

@@ -37,6 +37,8 @@ if [ "$os" = FreeBSD ]; then
 		# The page's tests: headless Chromium driven by Selenium.
 		have chrome || need www/chromium
 		/usr/local/bin/python3 -c 'import selenium' 2>/dev/null || need www/py-selenium
+		have sox || need audio/sox
+		/usr/local/bin/python3 -c 'import numpy' 2>/dev/null || need math/py-numpy
 	fi
 	[ $want_fuzz = 1 ] && ! have clang++ && need llvm
 	[ $want_mem = 1 ] && ! have valgrind && need valgrind
@@ -70,6 +72,9 @@ if [ $want_check = 1 ]; then
 	have chromium || need chromium
 	have chromedriver || need chromium-driver
 	/usr/bin/python3 -c 'import selenium' 2>/dev/null || need python3-selenium
+	# firmeasure's tests make their recordings with sox and numpy.
+	have sox || need sox
+	/usr/bin/python3 -c 'import numpy' 2>/dev/null || need python3-numpy
 fi
 if [ $want_fuzz = 1 ]; then
 	have clang++ || need clang

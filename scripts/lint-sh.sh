@@ -4,7 +4,7 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-posix="scripts/*.sh sim/firload-sim sim/rc.subr tests/*.sh packaging/freebsd/audio/firload/files/firtune.in"
+posix="scripts/*.sh bench/measure.sh sim/firload-sim sim/rc.subr tests/*.sh packaging/freebsd/audio/firload/files/firtune.in"
 others="bench/compare.sh .ci/run"
 status=0
 # shellcheck disable=SC2086

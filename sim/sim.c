@@ -18,6 +18,10 @@
  *   FIRLOAD_SIM_JOURNAL   file to which every request is appended, one line
  *                         each, with the coefficients of each filter write in
  *                         hexadecimal floating point
+ *
+ * The audio device and the room it plays into are in sim_audio.c, with
+ * their own settings; what is loaded into the transmit side of part 0 is
+ * the equalizer the room hears.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -30,6 +34,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "sim.h"
 
 #define NAME_SIZE 76
 #define MAX_FDS 64
@@ -76,7 +82,7 @@ static struct {
 	int nfds;
 } sim;
 
-static void die(const char *what, const char *value)
+void sim_die(const char *what, const char *value)
 {
 	char line[512];
 	int n = snprintf(line, sizeof line, "firload-sim: %s%s%s\n", what, value ? ": " : "",
@@ -85,6 +91,8 @@ static void die(const char *what, const char *value)
 		(void)!write(2, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
 	abort();
 }
+
+#define die sim_die
 
 static void *real(const char *name, int required)
 {
@@ -192,8 +200,8 @@ static void setup(void)
 }
 
 /* Appends one line to the journal; errno is left as it was. */
-static void note(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static void note(const char *format, ...)
+#define note sim_note
+void sim_note(const char *format, ...)
 {
 	if (sim.journal == NULL || *sim.journal == '\0')
 		return;
@@ -210,6 +218,21 @@ static void note(const char *format, ...)
 		die("cannot write the journal", sim.journal);
 	sim.close(fd);
 	errno = saved;
+}
+
+int sim_null_fd(int flags)
+{
+	setup();
+	int fd = sim.open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+	if (fd < 0)
+		die("cannot open /dev/null", NULL);
+	return fd;
+}
+
+int sim_real_close(int fd)
+{
+	setup();
+	return sim.close(fd);
 }
 
 static int emulated(int fd)
@@ -270,6 +293,8 @@ int open(const char *path, int flags, ...)
 	va_start(ap, flags);
 	mode_t mode = mode_arg(flags, ap);
 	va_end(ap);
+	if (sim_dsp_path(AT_FDCWD, path))
+		return sim_dsp_open(flags);
 	return is_device(AT_FDCWD, path) ? open_device(flags) : sim.open(path, flags, mode);
 }
 
@@ -280,6 +305,8 @@ int openat(int dirfd, const char *path, int flags, ...)
 	va_start(ap, flags);
 	mode_t mode = mode_arg(flags, ap);
 	va_end(ap);
+	if (sim_dsp_path(dirfd, path))
+		return sim_dsp_open(flags);
 	return is_device(dirfd, path) ? open_device(flags) : sim.openat(dirfd, path, flags, mode);
 }
 
@@ -291,6 +318,8 @@ int open64(const char *path, int flags, ...)
 	va_start(ap, flags);
 	mode_t mode = mode_arg(flags, ap);
 	va_end(ap);
+	if (sim_dsp_path(AT_FDCWD, path))
+		return sim_dsp_open(flags);
 	if (is_device(AT_FDCWD, path))
 		return open_device(flags);
 	return sim.open64 ? sim.open64(path, flags, mode)
@@ -304,6 +333,8 @@ int openat64(int dirfd, const char *path, int flags, ...)
 	va_start(ap, flags);
 	mode_t mode = mode_arg(flags, ap);
 	va_end(ap);
+	if (sim_dsp_path(dirfd, path))
+		return sim_dsp_open(flags);
 	if (is_device(dirfd, path))
 		return open_device(flags);
 	return sim.openat64 ? sim.openat64(dirfd, path, flags, mode)
@@ -313,6 +344,8 @@ int openat64(int dirfd, const char *path, int flags, ...)
 int __open_2(const char *path, int flags)
 {
 	setup();
+	if (sim_dsp_path(AT_FDCWD, path))
+		return sim_dsp_open(flags);
 	if (is_device(AT_FDCWD, path))
 		return open_device(flags);
 	return sim.open_2 ? sim.open_2(path, flags) : sim.open(path, flags);
@@ -321,6 +354,8 @@ int __open_2(const char *path, int flags)
 int __open64_2(const char *path, int flags)
 {
 	setup();
+	if (sim_dsp_path(AT_FDCWD, path))
+		return sim_dsp_open(flags);
 	if (is_device(AT_FDCWD, path))
 		return open_device(flags);
 	return sim.open64_2 ? sim.open64_2(path, flags) : sim.open(path, flags | O_LARGEFILE);
@@ -330,6 +365,8 @@ int __open64_2(const char *path, int flags)
 int close(int fd)
 {
 	setup();
+	if (sim_dsp_owns(fd))
+		sim_dsp_close(fd);
 	int i = emulated(fd);
 	if (i >= 0) {
 		sim.fds[i] = sim.fds[--sim.nfds];
@@ -400,6 +437,8 @@ static int fir_write(unsigned long request, struct fir_record *r)
 	}
 	if (r->coefficients == NULL) {
 		note("%s -> off\n", fields);
+		if (request == 0xC0184F25UL && r->part == 0)
+			sim_eq_loaded(r->channel, r->length, NULL);
 		return 0;
 	}
 	if (r->length != sim.length) {
@@ -407,6 +446,8 @@ static int fir_write(unsigned long request, struct fir_record *r)
 		return refuse(EINVAL);
 	}
 	note("%s -> loaded\n", fields);
+	if (request == 0xC0184F25UL && r->part == 0)
+		sim_eq_loaded(r->channel, r->length, r->coefficients);
 	for (int32_t k = 0; k < r->length; k++)
 		note("coefficient %d %a\n", k, r->coefficients[k]);
 	return 0;
@@ -436,6 +477,8 @@ int ioctl(int fd, unsigned long request, ...)
 	va_start(ap, request);
 	void *arg = va_arg(ap, void *);
 	va_end(ap);
+	if (sim_dsp_owns(fd))
+		return sim_dsp_ioctl(fd, request, arg);
 	if (emulated(fd) < 0)
 		return sim.ioctl(fd, request, arg);
 

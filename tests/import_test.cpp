@@ -4,6 +4,7 @@
 #include "eqapo.h"
 #include "fit.h"
 #include "import.h"
+#include "miccal.h"
 #include "rew.h"
 
 #include <gtest/gtest.h>
@@ -513,4 +514,51 @@ TEST(Import, RecognisesPastAByteOrderMark)
 	};
 	for (const row &r : rows)
 		EXPECT_EQ(detect_format(r.text), r.format) << r.text;
+}
+
+// Microphone calibration files: the sensitivity line, comments, phase
+// columns, and what is refused, with the line at fault.
+TEST(MicCal, ReadsAndRefuses)
+{
+	struct row {
+		const char *text;
+		int line;         // 0 and what empty: read
+		const char *what; // in the refusal
+		double sens_db;   // NAN: no Sens Factor
+		size_t points;
+		double db_at_100; // dB at 100 Hz
+	};
+	const double none = std::nan("");
+	const row rows[] = {
+	        {"\"Sens Factor =-1.5dB, SERNO: 7001234\"\n10 -2.1\n100 0.5\n20000 3\n", 0, "",
+	         -1.5, 3, 0.5},
+	        {"Sens Factor -0.7 dB\r\n* made by hand\r\n20\t1\t-5\r\n200\t-1\t3\r\n", 0, "",
+	         -0.7, 2, 1 - 2 * std::log(5.0) / std::log(10.0)},
+	        {"# no sensitivity\n\"quoted note\"\n50, 0\n100; 2\n", 0, "", none, 2, 2},
+	        {"Sens Factor = dB\n100 1\n", 1, "Sens Factor", none, 0, 0},
+	        {"100 1\n200 x\n", 2, "not a number", none, 0, 0},
+	        {"100 1\n100 2\n", 2, "must rise", none, 0, 0},
+	        {"100 1 2 3\n", 1, "at most a phase", none, 0, 0},
+	        {"-5 1\n", 1, "above 0 Hz", none, 0, 0},
+	        {"# only comments\n", 0, "no row", none, 0, 0},
+	        {"100 1\n\nSens Factor -1\n", 3, "not a number", none, 0, 0},
+	};
+	for (const row &r : rows) {
+		mic_calibration cal;
+		import_error err;
+		bool ok = parse_mic_calibration(r.text, cal, err);
+		EXPECT_EQ(ok, *r.what == '\0') << r.text << ": " << err.what;
+		if (!ok) {
+			EXPECT_EQ(err.line, r.line) << r.text;
+			EXPECT_NE(err.what.find(r.what), std::string::npos)
+			        << r.text << ": " << err.what;
+			continue;
+		}
+		EXPECT_EQ(cal.has_sens, !std::isnan(r.sens_db)) << r.text;
+		if (cal.has_sens) {
+			EXPECT_DOUBLE_EQ(cal.sens_db, r.sens_db);
+		}
+		EXPECT_EQ(cal.curve.freq.size(), r.points) << r.text;
+		EXPECT_NEAR(curve_db(cal.curve, 100), r.db_at_100, 1e-9) << r.text;
+	}
 }
