@@ -22,6 +22,15 @@ function word(text)
 	return text.replace(",", ".");
 }
 
+// A frequency as the importer reads REW's exports: five characters or
+// more with exactly three digits after the point are thousands ("8.000"
+// is 8000 Hz).
+function rewHz(text, v)
+{
+	const t = word(text);
+	return t.length >= 5 && /^[0-9]+\.[0-9]{3}$/.test(t) ? Number(t.replace(".", "")) : v;
+}
+
 // One Filter value after "Filter N:": null when it is not a band this page
 // edits.
 function readFilter(value)
@@ -29,6 +38,9 @@ function readFilter(value)
 	const w = value.trim().split(/\s+/);
 	if (w.length < 2 || (w[0] !== "ON" && w[0] !== "OFF"))
 		return null;
+	// An empty slot of a REW export: passed over, as the importer does.
+	if (w[1] === "None" && w.length === 2)
+		return "none";
 	const band = { on: w[0] === "ON", type: w[1], hz: 1000, db: 0, q: 0, bw: 0, slope: 0 };
 	if (!bandTypes.includes(band.type) && !["PEQ", "Modal"].includes(band.type))
 		return null;
@@ -48,7 +60,7 @@ function readFilter(value)
 		const key = w[i++];
 		const v = i < w.length ? number(w[i].replace(/(Hz|dB)$/, "")) : null;
 		if (key === "Fc" && v !== null)
-			band.hz = v, fc = true;
+			band.hz = rewHz(w[i].replace(/Hz$/, ""), v), fc = true;
 		else if (key === "Gain" && v !== null)
 			band.db = v;
 		else if (key === "Q" && v !== null)
@@ -88,6 +100,8 @@ export function parseBands(text)
 			continue;
 		any = true;
 		const band = readFilter(m[1]);
+		if (band === "none")
+			continue;
 		if (band === null)
 			return { ok: false, why: `line ${n + 1}: a filter this page does not edit as a band` };
 		bands.push(band);
@@ -116,7 +130,10 @@ export function formatBands(layout)
 		let line = `Filter ${i + 1}: ${b.on ? "ON" : "OFF"} ${b.type}`;
 		if ((b.type === "LS" || b.type === "HS") && b.slope > 0)
 			line += ` ${num(b.slope)} dB`;
-		line += ` Fc ${num(b.hz)} Hz`;
+		// Never three decimals in five characters or more, which the
+		// importer would read as thousands.
+		const hz = num(b.hz);
+		line += ` Fc ${/^[0-9]+\.[0-9]{3}$/.test(hz) && hz.length >= 5 ? `${hz}0` : hz} Hz`;
 		if (hasGain(b.type))
 			line += ` Gain ${num(b.db)} dB`;
 		if (b.q > 0)
