@@ -1,6 +1,7 @@
 #include "outputs.h"
 
 #include "diag.h"
+#include "export.h"
 
 #include <pthread.h>
 #include <sysexits.h>
@@ -14,11 +15,6 @@
 #include <mutex>
 #include <vector>
 
-bool tap_format_known(std::string_view ext)
-{
-	return ext == "txt" || ext == "f64" || ext == "f32" || ext == "wav";
-}
-
 int fail(int status, const char *format, ...)
 {
 	va_list ap;
@@ -28,93 +24,17 @@ int fail(int status, const char *format, ...)
 	return status;
 }
 
-namespace
-{
-
-// Little-endian IEEE whatever the host's order, in large writes.
-template <typename T> void put_le(FILE *out, std::span<const double> taps)
-{
-	using bits_type = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
-	std::vector<unsigned char> bytes(taps.size() * sizeof(T));
-	for (size_t i = 0; i < taps.size(); i++) {
-		auto bits = std::bit_cast<bits_type>(static_cast<T>(taps[i]));
-		for (size_t b = 0; b < sizeof(T); b++)
-			bytes[i * sizeof(T) + b] = static_cast<unsigned char>(bits >> (8 * b));
-	}
-	std::fwrite(bytes.data(), 1, bytes.size(), out);
-}
-
-// Mono 32-bit IEEE float as the WAVE format describes it for a format
-// other than integer PCM: an 18-byte fmt chunk (its extension size 0) and a
-// fact chunk with the frame count, then the data; no other chunk, so that
-// readers that warn about unknown or short chunks read it silently.
-int write_wav(staged_file &file, std::span<const double> taps, int32_t rate)
-{
-	auto frames = static_cast<uint32_t>(taps.size());
-	auto sample_rate = static_cast<uint32_t>(rate);
-	std::vector<unsigned char> head;
-	auto u16 = [&](uint32_t v) {
-		for (int b = 0; b < 2; b++)
-			head.push_back(static_cast<unsigned char>(v >> (8 * b)));
-	};
-	auto u32 = [&](uint32_t v) {
-		for (int b = 0; b < 4; b++)
-			head.push_back(static_cast<unsigned char>(v >> (8 * b)));
-	};
-	auto tag = [&](const char *id) { head.insert(head.end(), id, id + 4); };
-	constexpr uint32_t ieee_float = 3, bytes = 4;
-	tag("RIFF");
-	u32(4 + (8 + 18) + (8 + 4) + 8 + frames * bytes);
-	tag("WAVE");
-	tag("fmt ");
-	u32(18);
-	u16(ieee_float);
-	u16(1); // channels
-	u32(sample_rate);
-	u32(sample_rate * bytes);
-	u16(bytes); // block align
-	u16(8 * bytes);
-	u16(0); // no extension
-	tag("fact");
-	u32(4);
-	u32(frames);
-	tag("data");
-	u32(frames * bytes);
-	std::fwrite(head.data(), 1, head.size(), file.stream);
-	put_le<float>(file.stream, taps);
-	return finish(file);
-}
-
-} // namespace
-
 int write_taps(staged_file &file, std::string_view ext, std::span<const double> taps, int32_t rate)
 {
-	if (ext == "wav")
-		return write_wav(file, taps, rate);
-	if (ext == "f64")
-		put_le<double>(file.stream, taps);
-	else if (ext == "f32")
-		put_le<float>(file.stream, taps);
-	else
-		for (double t : taps)
-			std::fprintf(file.stream, "%.17g\n", t);
+	std::string bytes = tap_bytes(ext, taps, rate);
+	std::fwrite(bytes.data(), 1, bytes.size(), file.stream);
 	return finish(file);
 }
 
 int write_response(staged_file &file, const response &r)
 {
-	// Minimum phase adds the group delay, which differs by frequency.
-	bool delay = !r.delay_ms.empty();
-	std::fputs(delay ? "frequency_hz,requested_db,achieved_db,group_delay_ms\n"
-	                 : "frequency_hz,requested_db,achieved_db\n",
-	           file.stream);
-	for (size_t i = 0; i < r.freq.size(); i++) {
-		std::fprintf(file.stream, "%.10g,%.10g,%.10g", r.freq[i], to_db(r.requested[i]),
-		             to_db(r.achieved[i]));
-		if (delay)
-			std::fprintf(file.stream, ",%.10g", r.delay_ms[i]);
-		std::fputc('\n', file.stream);
-	}
+	std::string table = response_table(r);
+	std::fwrite(table.data(), 1, table.size(), file.stream);
 	return finish(file);
 }
 

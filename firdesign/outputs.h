@@ -2,6 +2,7 @@
 // outputs of a run as a whole.
 #pragma once
 
+#include "export.h"
 #include "interrupt.h"
 #include "options.h"
 #include "picture.h"
@@ -15,9 +16,7 @@
 // "firdesign: " and the message on standard error; returns status.
 __attribute__((format(printf, 2, 3))) int fail(int status, const char *format, ...);
 
-// Tap files: "txt" (one %.17g a line), "f64", "f32" (raw little-endian
-// IEEE), "wav" (mono 32-bit IEEE float at rate). Returns 0 or errno.
-bool tap_format_known(std::string_view ext);
+// Tap files in the formats of export.h. Returns 0 or errno.
 int write_taps(staged_file &file, std::string_view ext, std::span<const double> taps, int32_t rate);
 
 // frequency_hz,requested_db,achieved_db and a row a grid point; for minimum

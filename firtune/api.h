@@ -15,6 +15,8 @@ struct api_call {
 http_answer get_device(const api_call &c);
 http_answer post_design(const api_call &c);
 http_answer post_import(const api_call &c);
+// The taps, source or response table of a design as firdesign writes them.
+http_answer post_export(const api_call &c);
 
 // Writing to the device and the profile: api_device.cpp.
 http_answer post_load(const api_call &c);

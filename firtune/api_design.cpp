@@ -2,6 +2,7 @@
 // a file.
 #include "api.h"
 
+#include "export.h"
 #include "fields.h"
 #include "import.h"
 #include "response.h"
@@ -149,6 +150,38 @@ json measurement_json(const import_report &report, int32_t rate)
 	return m;
 }
 
+// The taps around the impulse's peak (its largest magnitude): a bounded
+// number of samples from a little before it, and where they start.
+json impulse_json(const eq_state &eq)
+{
+	constexpr int32_t before = 64, count = 512;
+	int32_t n = eq.length, peak = 0;
+	for (int32_t i = 1; i < n; i++)
+		if (std::fabs(eq.time[i]) > std::fabs(eq.time[peak]))
+			peak = i;
+	int32_t start = std::max(0, std::min(peak - before, n - count));
+	int32_t end = std::min(n, start + count);
+	json taps = json::array();
+	for (int32_t i = start; i < end; i++)
+		taps.push_back(number_or_null(eq.time[i]));
+	json out = json::object();
+	out["start"] = start;
+	out["peak"] = peak;
+	out["taps"] = taps;
+	return out;
+}
+
+const char *format_name(input_format f)
+{
+	switch (f) {
+	case input_format::eqapo: return "eqapo";
+	case input_format::rew: return "rew";
+	case input_format::db: return "db";
+	case input_format::layout: break;
+	}
+	return "layout";
+}
+
 } // namespace
 
 http_answer get_device(const api_call &c)
@@ -179,14 +212,14 @@ http_answer post_design(const api_call &c)
 	eq_state &eq = c.session.eq;
 	json body;
 	http_answer refused;
-	std::string given, layout;
+	std::string layout;
 	// A design names its phase, or takes the session's; it changes nothing.
 	eq_phase phase = c.session.phase;
-	if (!json_object(c.request.body, {"layout", "phase"}, body, refused) ||
-	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused) ||
+	if (!json_object(c.request.body, {"layout", "source", "format", "phase"}, body, refused) ||
+	    !design_input(body, eq.rate, layout, refused, &c.session.memo) ||
 	    !optional_phase(body, phase, refused))
 		return refused;
-	design_outcome o = design_layout(eq, layout, phase);
+	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	response resp = design_response(eq);
@@ -195,10 +228,15 @@ http_answer post_design(const api_call &c)
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
+	design_summary summary = summarize(eq, resp, layout.c_str(), false);
+	// Linear phase delays every frequency alike, by its latency.
 	if (phase == eq_phase::minimum)
 		out["group_delay_ms"] = resp.delay_ms;
+	else
+		out["group_delay_ms"] = std::vector<double>(resp.freq.size(), summary.latency_ms);
+	out["impulse"] = impulse_json(eq);
 	out["breakpoints"] = breakpoints(eq);
-	out["summary"] = summary_json(summarize(eq, resp, layout.c_str(), false));
+	out["summary"] = summary_json(summary);
 	return answer(200, out);
 }
 
@@ -239,7 +277,59 @@ http_answer post_import(const api_call &c)
 	}
 	json out = json::object();
 	out["layout"] = layout;
+	out["format"] = format_name(format);
 	out["notes"] = report.notes;
 	out["measurement"] = measurement_json(report, c.session.rate);
 	return answer(200, out);
+}
+
+http_answer post_export(const api_call &c)
+{
+	eq_state &eq = c.session.eq;
+	json body;
+	http_answer refused;
+	std::string layout, what;
+	if (!json_object(c.request.body, {"source", "format", "phase", "what"}, body, refused) ||
+	    !string_field(body, "what", what, refused))
+		return refused;
+	struct kind {
+		std::string_view what, ext, type;
+	};
+	static constexpr kind kinds[] = {
+	        {"taps-txt", "txt", "text/plain; charset=utf-8"},
+	        {"taps-f32", "f32", "application/octet-stream"},
+	        {"taps-f64", "f64", "application/octet-stream"},
+	        {"taps-wav", "wav", "audio/wav"},
+	        {"source", "", "text/plain; charset=utf-8"},
+	        {"response-csv", "csv", "text/csv; charset=utf-8"},
+	};
+	const kind *k = nullptr;
+	for (const kind &one : kinds)
+		if (one.what == what)
+			k = &one;
+	if (k == nullptr)
+		return refusal(422, "'what' must be taps-txt, taps-f32, taps-f64, taps-wav, source "
+		                    "or response-csv");
+	eq_phase phase = c.session.phase;
+	if (!optional_phase(body, phase, refused) ||
+	    !design_input(body, eq.rate, layout, refused, &c.session.memo))
+		return refused;
+	http_answer a;
+	a.headers.emplace_back("Content-Type", std::string(k->type));
+	if (k->what == "source") {
+		a.body = body.at(body.contains("source") ? "source" : "layout").get<std::string>();
+		a.headers.emplace_back("Content-Disposition", "attachment");
+		return a;
+	}
+	design_outcome o = design_kept(c.session, layout, phase);
+	if (!o.ok)
+		return refusal(422, o.error, o.line);
+	if (k->ext == "csv")
+		a.body = response_table(design_response(eq));
+	else
+		a.body = tap_bytes(k->ext,
+		                   std::span<const double>(eq.time, static_cast<size_t>(eq.length)),
+		                   static_cast<int32_t>(eq.rate));
+	a.headers.emplace_back("Content-Disposition", "attachment");
+	return a;
 }

@@ -3,6 +3,7 @@
 #include "api.h"
 
 #include "fields.h"
+#include "layout.h"
 #include "text.h"
 
 using nlohmann::json;
@@ -51,7 +52,7 @@ http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channe
 {
 	if (http_answer busy; !channels_free(s, channels, busy))
 		return busy;
-	design_outcome o = design_layout(s.eq, layout, phase);
+	design_outcome o = design_kept(s, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
@@ -86,15 +87,30 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			        refusal(422, "channel " + std::to_string(channel) + " given twice");
 			return false;
 		}
-		std::string layout;
-		if (!layout_text(item->get_ref<const std::string &>(), layout, refused))
+		// A channel's source is saved as given (a layout, or Equalizer APO
+		// text for a band list); it must design as --apply will read it.
+		std::string layout, source = item->get_ref<const std::string &>();
+		std::string_view plain = source;
+		std::string why;
+		if (!plain_text(plain, why)) {
+			refused = refusal(422, "channel " + key + ": " + why);
 			return false;
-		design_outcome o = design_layout(s.eq, layout, s.phase);
+		}
+		if (detect_format(plain) == input_format::layout) {
+			if (!layout_text(source, layout, refused))
+				return false;
+			source = layout;
+		} else if (source.size() > max_layout) {
+			refused = refusal(422, "channel " + key + ": Too much input data");
+			return false;
+		}
+		s.kept.clear();
+		design_outcome o = design_source(s.eq, source, s.phase);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
 			return false;
 		}
-		layouts[static_cast<int32_t>(channel)] = std::move(layout);
+		layouts[static_cast<int32_t>(channel)] = std::move(source);
 	}
 	return true;
 }
@@ -109,11 +125,12 @@ http_answer post_load(const api_call &c)
 	json body;
 	http_answer refused;
 	std::vector<int32_t> channels;
-	std::string given, layout;
+	std::string layout;
 	eq_phase phase = s.phase;
-	if (!json_object(c.request.body, {"channels", "layout", "phase"}, body, refused) ||
+	if (!json_object(c.request.body, {"channels", "layout", "source", "format", "phase"}, body,
+	                 refused) ||
 	    !channel_list(body, s.channels, channels, refused) ||
-	    !string_field(body, "layout", given, refused) || !layout_text(given, layout, refused) ||
+	    !design_input(body, s.eq.rate, layout, refused, &s.memo) ||
 	    !optional_phase(body, phase, refused))
 		return refused;
 	return design_and_write(s, channels, layout, phase);

@@ -85,7 +85,7 @@ int apply_profile(const tune_settings &settings)
 	// every channel as it was.
 	std::vector<std::vector<double>> taps;
 	for (const profile_channel &c : p.channels) {
-		design_outcome o = design_layout(s.eq, layouts[c.channel], profile_phase(p));
+		design_outcome o = design_source(s.eq, layouts[c.channel], profile_phase(p));
 		if (!o.ok) {
 			std::string where =
 			        c.file + (o.line > 0 ? ":" + std::to_string(o.line) : "");

@@ -1,6 +1,8 @@
 #include "fields.h"
 
+#include "import.h"
 #include "layout.h"
+#include "session.h"
 #include "text.h"
 
 #include <algorithm>
@@ -145,6 +147,48 @@ bool layout_text(std::string_view given, std::string &layout, http_answer &refus
 		return false;
 	}
 	return true;
+}
+
+bool design_input(const json &object, double rate, std::string &layout, http_answer &refused,
+                  import_memo *memo)
+{
+	bool has_layout = object.contains("layout"), has_source = object.contains("source");
+	if (has_layout == has_source) {
+		refused = refusal(400, "give either 'layout' or 'source'");
+		return false;
+	}
+	std::string given;
+	if (has_layout) {
+		if (object.contains("format")) {
+			refused = refusal(400, "'format' goes with 'source'");
+			return false;
+		}
+		return string_field(object, "layout", given, refused) &&
+		       layout_text(given, layout, refused);
+	}
+	if (!string_field(object, "source", given, refused))
+		return false;
+	if (given.size() > max_layout) {
+		refused = refusal(422, "Too much input data");
+		return false;
+	}
+	design_outcome o;
+	bool made = false;
+	auto f = object.find("format");
+	if (f == object.end() || f->is_null()) {
+		made = source_layout(given, rate, layout, o, memo);
+	} else {
+		input_format format = input_format::layout;
+		if (!f->is_string() || !format_named(f->get_ref<const std::string &>(), format) ||
+		    (format != input_format::layout && format != input_format::eqapo)) {
+			refused = refusal(400, "'format' must be \"layout\", \"eqapo\" or null");
+			return false;
+		}
+		made = source_layout(given, format, rate, layout, o, memo);
+	}
+	if (!made)
+		refused = refusal(422, o.error, o.line);
+	return made;
 }
 
 bool channel_list(const json &object, int32_t count, std::vector<int32_t> &channels,

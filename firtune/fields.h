@@ -4,6 +4,7 @@
 #pragma once
 
 #include "answer.h"
+#include "session.h"
 #include "minphase.h"
 
 #include <nlohmann/json.hpp>
@@ -41,6 +42,15 @@ bool optional_number(const nlohmann::json &object, const char *name, double &val
 // A layout as firload would read it: without a byte-order mark, up to its
 // first NUL, within firload's limit (422 otherwise).
 bool layout_text(std::string_view given, std::string &layout, http_answer &refused);
+
+// What a design or load request gives the designer: either "layout" (a
+// layout's text) or "source" with an optional "format" ("layout" or
+// "eqapo"; absent or null: detected as firdesign detects). layout receives
+// the layout designed (an Equalizer APO source through the importer);
+// refusals as the designer's: 422 with the line when known.
+// memo keeps the last import, for the same source asked again.
+bool design_input(const nlohmann::json &object, double rate, std::string &layout,
+                  http_answer &refused, import_memo *memo = nullptr);
 
 // The "phase" field: "linear" or "minimum" (422 for another string);
 // absent or null leaves phase as it is.

@@ -19,8 +19,9 @@ constexpr route routes[] = {
         {"POST", "/api/import", post_import},   {"POST", "/api/load", post_load},
         {"POST", "/api/bypass", post_bypass},   {"POST", "/api/off", post_off},
         {"GET", "/api/profile", get_profile},   {"PUT", "/api/profile", put_profile},
-        {"GET", "/api/measure", get_measuring}, {"POST", "/api/measure", post_measure},
-        {"GET", "/api/measure/", get_measure},  {"DELETE", "/api/measure/", delete_measure},
+        {"POST", "/api/export", post_export},   {"GET", "/api/measure", get_measuring},
+        {"POST", "/api/measure", post_measure}, {"GET", "/api/measure/", get_measure},
+        {"DELETE", "/api/measure/", delete_measure},
 };
 
 // A route whose path ends in '/' takes what follows it (an id).

@@ -148,6 +148,73 @@ design_outcome design_layout(eq_state &eq, const std::string &text, eq_phase pha
 	return o;
 }
 
+bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
+                   design_outcome &o, import_memo *memo)
+{
+	o = design_outcome{};
+	std::string why;
+	if (!plain_text(text, why)) {
+		o.error = why;
+		return false;
+	}
+	if (format == input_format::layout) {
+		std::string plain(text);
+		layout = plain.c_str(); // a NUL ends the layout
+		if (layout.size() > max_layout) {
+			o.error = "Too much input data";
+			return false;
+		}
+		return true;
+	}
+	// The same text imports to the same layout: the importer is a function
+	// of the text, format and rate alone.
+	if (memo != nullptr && memo->format == format && memo->rate == rate &&
+	    memo->source == text) {
+		layout = memo->layout;
+		return true;
+	}
+	import_error err;
+	if (!import_layout(text, format, rate, correction_options{}, layout, err)) {
+		o.error = err.file.empty() ? err.what : err.file + ": " + err.what;
+		o.line = err.line;
+		return false;
+	}
+	if (memo != nullptr)
+		*memo = import_memo{std::string(text), format, rate, layout};
+	return true;
+}
+
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o,
+                   import_memo *memo)
+{
+	std::string_view plain = text;
+	std::string why;
+	input_format format = plain_text(plain, why) ? detect_format(plain) : input_format::eqapo;
+	return source_layout(text, format, rate, layout, o, memo);
+}
+
+design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase)
+{
+	std::string key = std::string(phase_name(phase)) + "\n" + layout;
+	if (!s.kept.empty() && s.kept == key) {
+		design_outcome o;
+		o.ok = true;
+		return o;
+	}
+	design_outcome o = design_layout(s.eq, layout, phase);
+	s.kept = o.ok ? std::move(key) : std::string();
+	return o;
+}
+
+design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)
+{
+	std::string layout;
+	design_outcome o;
+	if (!source_layout(text, eq.rate, layout, o))
+		return o;
+	return design_layout(eq, layout, phase);
+}
+
 const char *phase_name(eq_phase phase)
 {
 	return phase == eq_phase::minimum ? "minimum" : "linear";

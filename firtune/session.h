@@ -3,6 +3,7 @@
 #pragma once
 
 #include "eq.h"
+#include "import.h"
 #include "profile.h"
 #include "requests.h"
 #include "unique_fd.h"
@@ -23,6 +24,15 @@ inline constexpr int32_t counted_channels = 64;
 // --max-gain or the profile's max-gain line says otherwise.
 inline constexpr double default_max_gain = 12;
 
+// The last source an importer made into a layout: a band list dragged on
+// the page is designed and then loaded, the same text twice.
+struct import_memo {
+	std::string source;
+	input_format format = input_format::layout;
+	double rate = 0;
+	std::string layout;
+};
+
 struct tune_session {
 	// The device; has_device false: design only.
 	bool has_device = false;
@@ -39,6 +49,10 @@ struct tune_session {
 	// load or bypass that named one.
 	eq_phase phase = eq_phase::linear;
 	double max_gain_db = default_max_gain; // the gain guard's limit
+	import_memo memo;                      // the last import of a source
+	// What eq holds now, when design_kept designed it: the phase's name, a
+	// newline and the layout; empty when unknown.
+	std::string kept;
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
@@ -85,6 +99,26 @@ const char *phase_name(eq_phase phase);
 
 // The phase a profile's phase line names (absent: linear).
 eq_phase profile_phase(const profile &p);
+
+// Designs layout with phase into s.eq, unless s.eq holds that design
+// already (the page designs what Live then loads). Every other design into
+// s.eq clears s.kept.
+design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase);
+
+// A channel's source made into the layout the designer reads, as firdesign
+// reads its input: a layout as it is (up to its first NUL), other formats
+// through the importer with its default options (Equalizer APO band lists
+// among them). o tells why when it cannot be.
+bool source_layout(std::string_view text, input_format format, double rate, std::string &layout,
+                   design_outcome &o, import_memo *memo = nullptr);
+
+// The same, with the format detected as firdesign detects it.
+bool source_layout(std::string_view text, double rate, std::string &layout, design_outcome &o,
+                   import_memo *memo = nullptr);
+
+// Designs a channel's source (format detected) into eq.time, with phase.
+design_outcome design_source(eq_state &eq, std::string_view text,
+                             eq_phase phase = eq_phase::linear);
 
 // The design now in eq checked against the gain guard: "" when its true
 // peak gain (the summary's figure) is within limit_db, else

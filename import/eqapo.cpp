@@ -360,16 +360,29 @@ double graphic_db(const std::vector<std::pair<double, double>> &nodes, double f)
 
 } // namespace
 
-double biquad_gain(const biquad &q, double f, double rate)
+namespace
 {
-	// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies;
-	// above rate/4 the same form mirrored about rate/4, in psi = cos^2(w/2)
-	// and with b1, a1 negated, which stays accurate up to rate/2 where the
-	// first form cancels to nothing.
+
+// The cookbook's form in phi = sin^2(w/2), accurate at low frequencies;
+// above rate/4 the same form mirrored about rate/4, in psi = cos^2(w/2)
+// and with b1, a1 negated, which stays accurate up to rate/2 where the
+// first form cancels to nothing. The angle's part is the same for every
+// biquad of a chain at f: worked out once.
+struct biquad_angle {
+	double phi, sign;
+};
+
+biquad_angle angle_at(double f, double rate)
+{
 	double w = pi * f / rate;
 	bool high = f > rate / 4;
 	double s = high ? std::cos(w) : std::sin(w);
-	double phi = s * s, sign = high ? -1 : 1;
+	return {s * s, high ? -1.0 : 1.0};
+}
+
+double biquad_gain_at(const biquad &q, biquad_angle at)
+{
+	double phi = at.phi, sign = at.sign;
 	auto power = [phi](double x0, double x1, double x2) {
 		double sum = x0 + x1 + x2;
 		return sum * sum - 4 * (x0 * x1 + 4 * x0 * x2 + x1 * x2) * phi +
@@ -377,6 +390,43 @@ double biquad_gain(const biquad &q, double f, double rate)
 	};
 	return std::sqrt(
 	        std::fabs(power(q.b0, sign * q.b1, q.b2) / power(q.a0, sign * q.a1, q.a2)));
+}
+
+// The coefficients of power() below for x0, x1, x2, in its order of
+// operations.
+void power_terms(double x0, double x1, double x2, double out[3])
+{
+	double sum = x0 + x1 + x2;
+	out[0] = sum * sum;
+	out[1] = 4 * (x0 * x1 + 4 * x0 * x2 + x1 * x2);
+	out[2] = 16 * x0 * x2;
+}
+
+biquad_powers powers_of(const biquad &q)
+{
+	biquad_powers p{};
+	for (int high = 0; high < 2; high++) {
+		double sign = high ? -1.0 : 1.0;
+		power_terms(q.b0, sign * q.b1, q.b2, p.num[high]);
+		power_terms(q.a0, sign * q.a1, q.a2, p.den[high]);
+	}
+	return p;
+}
+
+double powers_gain(const biquad_powers &p, biquad_angle at)
+{
+	int high = at.sign < 0 ? 1 : 0;
+	double phi = at.phi;
+	const double *n = p.num[high], *d = p.den[high];
+	return std::sqrt(std::fabs((n[0] - n[1] * phi + n[2] * phi * phi) /
+	                           (d[0] - d[1] * phi + d[2] * phi * phi)));
+}
+
+} // namespace
+
+double biquad_gain(const biquad &q, double f, double rate)
+{
+	return biquad_gain_at(q, angle_at(f, rate));
 }
 
 bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_error &err,
@@ -424,17 +474,31 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 			log_ignored(lines, number, skipped);
 	}
 	err.line = 0;
+	for (const biquad &q : chain.filters)
+		chain.powers.push_back(powers_of(q));
+	chain.preamp_gain = std::pow(10.0, chain.preamp_db / 20);
 	return true;
 }
 
 double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 {
-	double db = chain.preamp_db;
-	for (const auto &nodes : chain.graphic)
-		db += graphic_db(nodes, f);
-	double gain = std::pow(10.0, db / 20);
+	double gain = chain.preamp_gain;
+	if (!chain.graphic.empty() || chain.powers.size() != chain.filters.size()) {
+		double db = chain.preamp_db;
+		for (const auto &nodes : chain.graphic)
+			db += graphic_db(nodes, f);
+		gain = std::pow(10.0, db / 20);
+	}
+	if (chain.filters.empty())
+		return gain;
+	biquad_angle at = angle_at(f, rate);
+	if (chain.powers.size() == chain.filters.size()) {
+		for (const biquad_powers &p : chain.powers)
+			gain *= powers_gain(p, at);
+		return gain;
+	}
 	for (const biquad &q : chain.filters)
-		gain *= biquad_gain(q, f, rate);
+		gain *= biquad_gain_at(q, at);
 	return gain;
 }
 

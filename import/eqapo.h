@@ -16,9 +16,19 @@ struct biquad {
 // |H(e^(j 2 pi f / rate))|.
 double biquad_gain(const biquad &q, double f, double rate);
 
+// A biquad's squared magnitude as a polynomial in the angle's part, its
+// numerator's and denominator's coefficients, for the low form [0] and the
+// mirrored high form [1]: worked out once, so that the gain at a frequency
+// costs a few products (the same numbers as working them out each time).
+struct biquad_powers {
+	double num[2][3], den[2][3];
+};
+
 struct eqapo_chain {
 	double preamp_db = 0;
-	std::vector<biquad> filters; // designed for the rate given to the parser
+	std::vector<biquad> filters;       // designed for the rate given to the parser
+	std::vector<biquad_powers> powers; // of filters, once parsed
+	double preamp_gain = 1;            // 10^(preamp_db/20), once parsed
 	// Each GraphicEQ line: (Hz, dB) nodes sorted by frequency.
 	std::vector<std::vector<std::pair<double, double>>> graphic;
 	// Where each part came from: the source line of every Preamp (with its

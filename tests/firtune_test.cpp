@@ -1041,4 +1041,113 @@ TEST(firtune, measures_a_channel_and_puts_its_filter_back)
 	}
 }
 
+// A band list (Equalizer APO text) is designed, loaded, exported, saved and
+// applied as firdesign designs it; every export is firdesign's file.
+TEST(firtune, designs_band_lists_and_exports_as_firdesign_writes)
+{
+	char folder[] = "/tmp/firtune-test-XXXXXX";
+	ASSERT_NE(mkdtemp(folder), nullptr);
+	std::string dir = folder, profile = dir + "/bands.profile";
+	const std::string bands = "Preamp: -4 dB\nFilter 1: ON PK Fc 1000 Hz Gain 6 dB Q 1.41\n"
+	                          "Filter 2: ON LSC Fc 105 Hz Gain 3 dB Q 0.7\n";
+	const std::string json_bands = "Preamp: -4 dB\\nFilter 1: ON PK Fc 1000 Hz Gain 6 dB Q "
+	                               "1.41\\nFilter 2: ON LSC Fc 105 Hz Gain 3 dB Q 0.7\\n";
+	temp_file source(bands);
+	// firdesign's files of the same text, at the same rate and length.
+	std::map<std::string, std::string> want;
+	for (const char *ext : {"txt", "f32", "f64", "wav", "csv"}) {
+		std::string out = dir + "/want." + ext;
+		run_result r =
+		        run_program(FIRDESIGN_BINARY, "firdesign",
+		                    {"-q", "-n", "512", "-i", "eqapo",
+		                     std::string(ext) == "csv" ? "-R" : "-T", out, source.path});
+		ASSERT_EQ(r.status, 0) << r.err;
+		want[ext] = read_file(out);
+		unlink(out.c_str());
+	}
+	std::string minimum = dir + "/want.min.f64";
+	ASSERT_EQ(run_program(FIRDESIGN_BINARY, "firdesign",
+	                      {"-q", "-n", "512", "--phase", "minimum", "-T", minimum, source.path})
+	                  .status,
+	          0);
+	want["min.f64"] = read_file(minimum);
+	unlink(minimum.c_str());
+	server s({"-d", "/dev/pcmx.ctl", profile});
+	ASSERT_GT(s.port, 0);
+	struct api_case {
+		const char *method, *path;
+		std::string body;
+		int status;
+		std::string answer; // the whole answer, or found in it after '~'
+	} cases[] = {
+	        {"POST", "/api/design", R"({"source":")" + json_bands + R"(","format":"eqapo"})",
+	         200, "~\"peak_db\""},
+	        {"POST", "/api/design", R"({"source":")" + json_bands + R"("})", 200,
+	         "~\"peak_db\""},
+	        {"POST", "/api/design", R"({"source":"Filter 1: ON PK Fc 100 Hz Gain 3 dB"})", 422,
+	         "~\"line\":1"},
+	        {"POST", "/api/design", R"({"source":"100 2","layout":"100 2"})", 400, "~either"},
+	        {"POST", "/api/design", R"({"source":"100 2","format":"rew"})", 400, "~format"},
+	        {"GET", "/api/device", "", 200, "~\"max_gain_db\":12"},
+	        {"POST", "/api/export", R"({"source":")" + json_bands + R"(","what":"taps-txt"})",
+	         200, want["txt"]},
+	        {"POST", "/api/export", R"({"source":")" + json_bands + R"(","what":"taps-f32"})",
+	         200, want["f32"]},
+	        {"POST", "/api/export",
+	         R"({"source":")" + json_bands + R"(","format":"eqapo","what":"taps-f64"})", 200,
+	         want["f64"]},
+	        {"POST", "/api/export", R"({"source":")" + json_bands + R"(","what":"taps-wav"})",
+	         200, want["wav"]},
+	        {"POST", "/api/export",
+	         R"({"source":")" + json_bands + R"(","phase":"linear","what":"response-csv"})",
+	         200, want["csv"]},
+	        {"POST", "/api/export", R"({"source":")" + json_bands + R"(","what":"source"})",
+	         200, bands},
+	        {"POST", "/api/export", R"({"source":"100 2","what":"taps-mp3"})", 422, "~what"},
+	        {"POST", "/api/export", R"({"source":"100 2","what":"source","phase":"sideways"})",
+	         422, "~phase"},
+	        {"PUT", "/api/profile", R"({"channels":{"0":")" + json_bands + R"("}})", 200,
+	         "~bands.ch0.eq"},
+	        {"PUT", "/api/profile",
+	         R"({"channels":{"1":"Filter 1: ON PK Fc 99999 Hz Gain 1 dB Q 1"}})", 422,
+	         "~channel 1"},
+	};
+	for (const api_case &c : cases) {
+		reply r = call(s, c.method, c.path, c.body);
+		EXPECT_EQ(r.status, c.status) << c.path << " " << c.body.substr(0, 60) << "\n"
+		                              << r.body;
+		if (c.answer.starts_with('~'))
+			EXPECT_NE(r.body.find(c.answer.substr(1)), std::string::npos)
+			        << r.body.substr(0, 200);
+		else
+			EXPECT_TRUE(r.body == c.answer)
+			        << c.path << " " << c.body.substr(c.body.size() - 30);
+	}
+	EXPECT_EQ(read_file(dir + "/bands.ch0.eq"), bands);
+	std::vector<double> taps;
+	for (std::istringstream in(want["txt"]); in;) {
+		double v = 0;
+		if (in >> v)
+			taps.push_back(v);
+	}
+	ASSERT_EQ(taps.size(), 512u);
+	// Loaded and applied: the taps of firdesign -i eqapo.
+	EXPECT_EQ(call(s, "POST", "/api/load",
+	               R"({"channels":[1],"source":")" + json_bands + R"(","format":"eqapo"})")
+	                  .status,
+	          200);
+	std::vector<journal_write> w = journal_writes(read_file(s.journal.path));
+	ASSERT_EQ(w.size(), 1u);
+	EXPECT_EQ(w[0].taps, taps);
+	EXPECT_EQ(s.stop(), 0);
+	run_result r = run_program(FIRTUNE_BINARY, "firtune", {"--apply", profile}, "", small);
+	EXPECT_EQ(r.status, 0) << r.err;
+	w = journal_writes(r.journal);
+	ASSERT_EQ(w.size(), 1u);
+	EXPECT_EQ(w[0].taps, taps);
+	for (const char *name : {"/bands.profile", "/bands.ch0.eq"})
+		unlink((dir + name).c_str());
+	EXPECT_EQ(rmdir(folder), 0) << "a file was left behind";
+}
+
 } // namespace

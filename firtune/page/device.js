@@ -2,7 +2,7 @@
 // per-channel results they leave, and what each channel then holds. Every
 // action acts on the channels an edit applies to.
 import { call, failure } from "./api.js";
-import { $, state, layoutText, actionChannels } from "./state.js";
+import { $, state, layoutText, sourceFormat, actionChannels } from "./state.js";
 import { drawAll } from "./view.js";
 import { savedMeasurements } from "./measure.js";
 
@@ -74,12 +74,13 @@ async function loadLayouts(channels, title)
 {
 	const groups = new Map();
 	for (const c of channels) {
-		const text = layoutText(c);
-		groups.set(text, [...(groups.get(text) || []), c]);
+		const key = JSON.stringify([layoutText(c), sourceFormat(c)]);
+		groups.set(key, [...(groups.get(key) || []), c]);
 	}
 	const rows = [];
-	for (const [text, chans] of groups) {
-		const answer = await call(state.token, "POST", "/api/load", { channels: chans, layout: text });
+	for (const [key, chans] of groups) {
+		const [text, format] = JSON.parse(key);
+		const answer = await call(state.token, "POST", "/api/load", { channels: chans, source: text, format, phase: state.phase });
 		if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 			settleUnknown(answer, chans);
 			for (const c of chans)
@@ -89,7 +90,7 @@ async function loadLayouts(channels, title)
 		for (const r of answer.body.channels) {
 			rows.push(r);
 			if (r.written)
-				state.device[r.channel] = { kind: "loaded", text };
+				state.device[r.channel] = { kind: "loaded", text, format };
 		}
 	}
 	rows.sort((a, b) => a.channel - b.channel);
@@ -130,7 +131,7 @@ export async function onBypass()
 		                                     "EQ: what is on screen, the layout loaded before");
 	} else {
 		await writeFlatOrOff("/api/bypass", "Bypass", "Bypass: a flat filter with the same delay", channels,
-		                     (c) => ({ kind: "bypassed", text: state.device[c].text }));
+		                     (c) => ({ kind: "bypassed", text: state.device[c].text, format: state.device[c].format }));
 	}
 	drawAll();
 }
@@ -147,7 +148,8 @@ export async function onOff()
 async function writeFlatOrOff(path, name, title, channels, held)
 {
 	showPending(name);
-	const answer = await call(state.token, "POST", path, { channels });
+	const body = path === "/api/bypass" ? { channels, phase: state.phase } : { channels };
+	const answer = await call(state.token, "POST", path, body);
 	if (answer.status !== 200 || !answer.body || !Array.isArray(answer.body.channels)) {
 		settleUnknown(answer, channels);
 		showError(name, answer);
@@ -186,7 +188,8 @@ export async function onSave()
 	                       "Cancel saves the layouts and keeps the profile's settings.");
 	showPending("Save profile");
 	const answer = await call(state.token, "PUT", "/api/profile",
-	                          { channels, replace_settings: replace, measurements: savedMeasurements() });
+	                          { channels, replace_settings: replace, phase: state.phase,
+	                            measurements: savedMeasurements() });
 	if (answer.status !== 200 || !answer.body) {
 		showError("Save profile", answer);
 		return;

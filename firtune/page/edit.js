@@ -4,16 +4,19 @@
 import { call, failure, keep } from "./api.js";
 import { submit, settle } from "./queue.js";
 import { record } from "./history.js";
-import { $, state, current, layoutText, snapshot, apply, setStatus, mayReplace } from "./state.js";
+import { $, state, current, layoutText, sourceFormat, snapshot, apply, setStatus, mayReplace } from "./state.js";
+import { designed } from "./live.js";
 import { rescale, drawRequested, drawAchieved, drawSummary, drawTable, drawAll } from "./view.js";
 
-// The current channel's layout changed (t0: when the edit's event came).
-export function edited(t0)
+// The current channel's layout changed (t0: when the edit's event came);
+// live: the user edited it (Live writes its design), rather than opened or
+// switched to it.
+export function edited(t0, live = true)
 {
 	$("layout-error").textContent = "";
 	state.refusedRow = -1;
 	state.inputError = null;
-	const edit = { seq: ++state.seq, text: layoutText(current()) };
+	const edit = { seq: ++state.seq, text: layoutText(current()), format: sourceFormat(current()), t0, live };
 	state.waitingEvents.push({ seq: edit.seq, t0 });
 	const now = submit(state.queue, edit);
 	if (now !== null)
@@ -22,11 +25,14 @@ export function edited(t0)
 
 async function design(edit)
 {
-	const answer = await call(state.token, "POST", "/api/design", { layout: edit.text });
+	const answer = await call(state.token, "POST", "/api/design", { source: edit.text, format: edit.format, phase: state.phase });
 	if (answer.status === 200 && answer.body !== null) {
 		state.design = answer.body;
+		if (edit.live)
+			designed(edit);
 		state.designFailed = false;
 		window.firtune.shown = edit.text;
+		window.firtune.design = answer.body;
 		setStatus("");
 		if (state.drag === null)
 			rescale(), drawRequested();
@@ -47,7 +53,7 @@ async function design(edit)
 		drawAchieved();
 		const line = answer.body && Number.isInteger(answer.body.line) ? ` (line ${answer.body.line})` : "";
 		// One breakpoint a line, after the header of a normalized layout.
-		if (line !== "" && edit.text === layoutText(current()))
+		if (line !== "" && edit.format === "layout" && edit.text === layoutText(current()))
 			state.refusedRow = answer.body.line - 1 - (state.layouts[current()].normalize ? 1 : 0);
 		drawTable();
 		$("layout-error").textContent = answer.status === 422 ?

@@ -3,6 +3,7 @@
 import { call, failure } from "./api.js";
 import { parseLayout } from "./layout.js";
 import { $, state, targets, reach } from "./state.js";
+import { parseBands } from "./bands.js";
 import { drawAll } from "./view.js";
 import { change } from "./edit.js";
 
@@ -44,14 +45,18 @@ export async function importText(text, format)
 		$("import-error").textContent = `Import refused: ${failure(answer)}`;
 		return null;
 	}
-	const parsed = parseLayout(answer.body.layout, reach());
-	if (!parsed.ok) {
+	// An Equalizer APO band list (AutoEq's and REW's filter settings among
+	// them) stays a list of bands; anything else becomes a layout.
+	const bands = answer.body.format === "eqapo" ? parseBands(text) : { ok: false };
+	const parsed = bands.ok ? null : parseLayout(answer.body.layout, reach());
+	if (parsed !== null && !parsed.ok) {
 		$("import-error").textContent = `Import gave a layout this page cannot read (line ${parsed.line}): ${parsed.error}`;
 		return null;
 	}
 	const channels = targets();
 	state.active = -1;
-	if (!change({ normalize: parsed.normalize, points: parsed.points }))
+	if (!change(bands.ok ? { normalize: false, points: [], preamp: bands.preamp, bands: bands.bands } :
+	                       { normalize: parsed.normalize, points: parsed.points, preamp: 0 }))
 		return null;
 	for (const n of answer.body.notes || []) {
 		const li = document.createElement("li");

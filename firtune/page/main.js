@@ -4,7 +4,12 @@ import { call, failure } from "./api.js";
 import { parseLayout } from "./layout.js";
 import { undo, redo } from "./history.js";
 import { makePlot } from "./plot.js";
-import { $, state, current, layoutText, snapshot, reach, unsaved } from "./state.js";
+import { $, state, current, layoutText, snapshot, reach, unsaved, isBands } from "./state.js";
+import { parseBands, looksLikeBands } from "./bands.js";
+import { onBandDown, onBandMove, onBandWheel, onBandKey, onBandDoubleClick, onBandTableChange, addBand, removeBand } from "./bandedit.js";
+import { onPreampChange, onPreampAuto } from "./preamp.js";
+import { onExport } from "./export.js";
+import { onPhaseChange } from "./phase.js";
 import { drawAll } from "./view.js";
 import { edited, change, restore } from "./edit.js";
 import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey } from "./pointer.js";
@@ -33,6 +38,12 @@ function deviceLine(d)
 function wire()
 {
 	const svg = state.plot.svg;
+	// Bands first: their handlers stop what they handle.
+	svg.addEventListener("pointerdown", onBandDown);
+	svg.addEventListener("pointermove", onBandMove);
+	svg.addEventListener("dblclick", onBandDoubleClick);
+	svg.addEventListener("keydown", onBandKey);
+	svg.addEventListener("wheel", onBandWheel, { passive: false });
 	svg.addEventListener("pointerdown", onPointerDown);
 	svg.addEventListener("pointermove", onPointerMove);
 	svg.addEventListener("pointerup", onPointerUp);
@@ -40,10 +51,10 @@ function wire()
 	svg.addEventListener("dblclick", onDoubleClick);
 	svg.addEventListener("keydown", onHandleKey);
 	svg.addEventListener("focusin", (e) => {
-		const h = e.target.closest(".breakpoint");
+		const h = e.target.closest(".breakpoint, .band");
 		if (h !== null && state.drag === null) {
 			state.active = Number(h.dataset.index);
-			for (const row of document.querySelectorAll("#points tbody tr"))
+			for (const row of document.querySelectorAll("#points tbody tr, #bands tbody tr"))
 				row.classList.toggle("active", Number(row.dataset.index) === state.active);
 		}
 	});
@@ -73,6 +84,14 @@ function wire()
 	const body = document.querySelector("#points tbody");
 	body.addEventListener("change", onTableChange);
 	body.addEventListener("click", onTableClick);
+	document.querySelector("#bands tbody").addEventListener("change", onBandTableChange);
+	$("preamp").addEventListener("change", onPreampChange);
+	$("preamp-auto").addEventListener("click", onPreampAuto);
+	$("live").addEventListener("change", () => {
+		$("live-note").textContent = $("live").checked ? "Live: every design shown is written" : "";
+		if ($("live").checked)
+			edited(performance.now());
+	});
 	$("layout-text").addEventListener("change", onTextChange);
 	$("normalize").addEventListener("change", (e) => {
 		const layout = state.layouts[current()];
@@ -83,15 +102,23 @@ function wire()
 		state.inputError = null;
 		state.design = null;
 		drawAll();
-		edited(performance.now());
+		edited(performance.now(), false);
 	});
 	$("link").addEventListener("change", drawAll);
-	$("add").addEventListener("click", onAdd);
-	$("remove").addEventListener("click", onRemove);
+	$("add").addEventListener("click", () => (isBands(current()) ? addBand() : onAdd()));
+	$("remove").addEventListener("click", () => (isBands(current()) ? removeBand() : onRemove()));
 	$("undo").addEventListener("click", () => restore(undo(state.edits, snapshot())));
 	$("redo").addEventListener("click", () => restore(redo(state.edits, snapshot())));
 	document.addEventListener("keydown", (e) => {
-		if (!(e.ctrlKey || e.metaKey) || e.target.closest("input, textarea"))
+		if (e.target.closest("input, textarea, select"))
+			return;
+		// B: Bypass/EQ, L: Load, for the channels acted on.
+		if (!(e.ctrlKey || e.metaKey || e.altKey) && (e.key === "b" || e.key === "l") && state.canLoad) {
+			e.preventDefault();
+			(e.key === "b" ? onBypass : onLoad)();
+			return;
+		}
+		if (!(e.ctrlKey || e.metaKey))
 			return;
 		const key = e.key.toLowerCase();
 		if (key === "z" && !e.shiftKey)
@@ -106,6 +133,12 @@ function wire()
 	$("bypass").addEventListener("click", onBypass);
 	$("off").addEventListener("click", onOff);
 	$("save").addEventListener("click", onSave);
+	$("export").addEventListener("change", onExport);
+	$("phase").addEventListener("change", () => onPhaseChange(() => edited(performance.now(), false), drawAll));
+	$("view-delay").addEventListener("change", () => {
+		$("delay-plot").classList.toggle("hidden", !$("view-delay").checked);
+		drawAll();
+	});
 	let pending = false;
 	window.addEventListener("resize", () => {
 		if (!pending)
@@ -151,18 +184,23 @@ async function start()
 	state.length = d.length;
 	state.channels = Math.max(1, d.channels | 0);
 	state.canLoad = d.can_load === true;
+	state.maxGain = typeof d.max_gain_db === "number" ? d.max_gain_db : null;
+	state.phase = d.phase === "minimum" ? "minimum" : "linear";
+	$("live").checked = state.canLoad;
+	$("live").disabled = !state.canLoad;
+	document.addEventListener("firtune-device", drawAll);
 	$("device").textContent = deviceLine(d);
 	for (let c = 0; c < state.channels; c++) {
-		state.layouts.push({ normalize: false, points: [] });
+		state.layouts.push({ normalize: false, points: [], preamp: 0 });
 		state.device.push({ kind: "unknown", text: null });
 		state.source.push(null);
 		state.refused.push(false);
 		state.warnings.push([]);
 		state.measurements.push(null);
 	}
-	for (const id of ["load", "bypass", "off"]) {
+	for (const [id, key] of [["load", "L"], ["bypass", "B"], ["off", ""]]) {
 		$(id).disabled = !state.canLoad;
-		$(id).title = state.canLoad ? "" : d.reason || "no device";
+		$(id).title = state.canLoad ? key : d.reason || "no device";
 	}
 	$("device-note").textContent = state.canLoad ? "" : `Device actions are off: ${d.reason || "firtune was started without a device"}.`;
 
@@ -173,8 +211,19 @@ async function start()
 			const c = Number(key);
 			if (!Number.isInteger(c) || c < 0 || c >= state.channels)
 				continue;
-			const parsed = parseLayout(String(text), reach());
 			state.source[c] = String(text);
+			// A source in Equalizer APO's syntax is a list of bands.
+			const bands = looksLikeBands(String(text)) ? parseBands(String(text)) : null;
+			if (bands !== null) {
+				if (bands.ok) {
+					state.layouts[c] = { normalize: false, points: [], preamp: bands.preamp, bands: bands.bands };
+				} else {
+					state.refused[c] = true;
+					profileError = `The profile's source of channel ${c}: ${bands.why}; the channel starts flat, and Save leaves its file alone unless you edit it`;
+				}
+				continue;
+			}
+			const parsed = parseLayout(String(text), reach());
 			if (parsed.ok) {
 				state.layouts[c] = { normalize: parsed.normalize, points: parsed.points };
 				state.warnings[c] = parsed.warnings;
@@ -204,7 +253,7 @@ async function start()
 	wire();
 	drawAll();
 	await wireMeasure();
-	edited(performance.now());
+	edited(performance.now(), false);
 	$("layout-error").textContent = profileError;
 	window.firtune.ready = true;
 }

@@ -26,12 +26,14 @@ export function makePlot(svg)
 	plot.area = el("rect", {}, clip);
 	const curves = el("g", { "clip-path": "url(#plot-area)" }, svg);
 	plot.others = el("g", { class: "others" }, curves);
+	plot.bandCurves = el("g", { class: "band-curves" }, curves);
 	plot.measured = el("path", { class: "curve measured" }, curves);
 	plot.target = el("path", { class: "curve target" }, curves);
 	plot.predicted = el("path", { class: "curve predicted" }, curves);
 	plot.achieved = el("path", { class: "curve achieved", id: "achieved" }, curves);
 	plot.requested = el("path", { class: "curve requested", id: "requested" }, curves);
 	plot.handles = el("g", { class: "handles" }, svg);
+	plot.bandHandles = el("g", { class: "band-handles" }, svg);
 	return plot;
 }
 

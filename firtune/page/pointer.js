@@ -51,7 +51,7 @@ export function onPointerDown(event)
 export function onPointerMove(event)
 {
 	const drag = state.drag;
-	if (drag === null || event.pointerId !== drag.pointer)
+	if (drag === null || drag.band || event.pointerId !== drag.pointer)
 		return;
 	const t0 = performance.now();
 	if (drag.before !== null) {

@@ -5,6 +5,7 @@ import { stats } from "./api.js";
 import { makeQueue } from "./queue.js";
 import { makeHistory } from "./history.js";
 import { formatLayout } from "./layout.js";
+import { formatBands } from "./bands.js";
 
 export const $ = (id) => document.getElementById(id);
 
@@ -14,7 +15,12 @@ export const state = {
 	length: 4096,
 	channels: 1,
 	canLoad: false,
-	layouts: [],      // per channel: { normalize, points }
+	phase: "linear",  // of every design: "linear" or "minimum"
+	maxGain: null,    // the gain guard's limit in dB, from the device answer
+	// Per channel: { normalize, points, preamp } for a breakpoint layout (the
+	// preamp is the dB last applied to every gain), or { normalize: false,
+	// points: [], preamp, bands } for a list of parametric bands.
+	layouts: [],
 	// Per channel, what the device holds as far as this page knows:
 	// { kind: "unknown" | "loaded" | "bypassed" | "off", text } with the
 	// layout text written by the last Load or EQ.
@@ -74,9 +80,30 @@ export function reach()
 	return { rate: state.rate, length: state.length };
 }
 
+export function isBands(c)
+{
+	return Array.isArray(state.layouts[c].bands);
+}
+
+// A channel's source text: a layout, or Equalizer APO text for bands.
 export function layoutText(c)
 {
-	return formatLayout(state.layouts[c]);
+	return isBands(c) ? formatBands(state.layouts[c]) : formatLayout(state.layouts[c]);
+}
+
+// The format firtune reads a channel's source text in.
+export function sourceFormat(c)
+{
+	return isBands(c) ? "eqapo" : "layout";
+}
+
+// A copy of a channel's source, to give to others or keep.
+export function copyLayout(layout)
+{
+	const out = { normalize: layout.normalize, points: layout.points.slice(), preamp: layout.preamp || 0 };
+	if (Array.isArray(layout.bands))
+		out.bands = layout.bands.map((b) => ({ ...b }));
+	return out;
 }
 
 export function snapshot()
@@ -87,8 +114,9 @@ export function snapshot()
 // Replaces the edited layout on every channel the edit applies to.
 export function apply(layout)
 {
+	const preamp = layout.preamp ?? state.layouts[current()].preamp ?? 0;
 	for (const c of targets()) {
-		state.layouts[c] = { normalize: layout.normalize, points: layout.points.slice() };
+		state.layouts[c] = copyLayout({ ...layout, preamp });
 		state.warnings[c] = [];
 	}
 }

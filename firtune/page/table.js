@@ -1,7 +1,8 @@
 // Editing through the table of breakpoints and the layout text, and the
 // Add point and Remove point buttons.
 import { parseLayout, scanNumber, gainAt, dbToGain, roundTo, moveBreakpoint, addBreakpoint, removeBreakpoint, setFrequency } from "./layout.js";
-import { $, state, current, reach } from "./state.js";
+import { $, state, current, reach, isBands } from "./state.js";
+import { parseBands } from "./bands.js";
 import { change } from "./edit.js";
 import { roundHz } from "./pointer.js";
 
@@ -56,6 +57,20 @@ export function onTableClick(event)
 export function onTextChange()
 {
 	const text = $("layout-text");
+	if (isBands(current())) {
+		const bands = parseBands(text.value);
+		if (!bands.ok) {
+			text.setAttribute("aria-invalid", "true");
+			state.inputError = { line: Number(/line (\d+)/.exec(bands.why)?.[1] ?? 1) };
+			$("layout-error").textContent = `Bands: ${bands.why}`;
+			return;
+		}
+		text.removeAttribute("aria-invalid");
+		state.active = -1;
+		text.blur();
+		change({ normalize: false, points: [], preamp: bands.preamp, bands: bands.bands });
+		return;
+	}
 	const parsed = parseLayout(text.value, reach());
 	if (!parsed.ok) {
 		text.setAttribute("aria-invalid", "true");

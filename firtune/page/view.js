@@ -3,7 +3,12 @@
 import { gainAt, gainToDb, requestedCurve, curveAt } from "./layout.js";
 import { dbRange } from "./scale.js";
 import { frame, drawCurve, drawOthers, drawHandles } from "./plot.js";
-import { $, state, current, layoutText, actionChannels } from "./state.js";
+import { $, state, current, layoutText, actionChannels, isBands } from "./state.js";
+import { drawBands, drawBandTable, bandValues } from "./bandedit.js";
+import { bandCurves } from "./bands.js";
+import { drawPreamp } from "./preamp.js";
+import { drawPhase } from "./phase.js";
+import { drawDelay } from "./delay.js";
 
 // The dB axis is the shown channel's own: its breakpoints and achieved
 // curve set it, never another channel's layout or a measurement.
@@ -12,6 +17,7 @@ export function rescale()
 	const values = [];
 	for (const p of state.layouts[current()].points)
 		values.push(gainToDb(p.gain));
+	values.push(...bandValues());
 	if (state.design !== null)
 		for (const v of state.design.achieved_db)
 			values.push(v === null ? -Infinity : v);
@@ -24,22 +30,27 @@ export function rescale()
 	frame(state.plot, state.rate, range.top, range.bottom);
 }
 
-function dbCurve(points)
+function dbCurve(layout)
 {
-	return requestedCurve(points, 10, state.rate / 2).map(([f, g]) => [f, gainToDb(g)]);
+	if (Array.isArray(layout.bands))
+		return bandCurves(layout, state.rate).sum;
+	return requestedCurve(layout.points, 10, state.rate / 2).map(([f, g]) => [f, gainToDb(g)]);
 }
 
+// The requested curve: a layout's breakpoints joined, or the sum of the
+// bands and the preamp, each band's own curve faint beneath.
 export function drawRequested()
 {
 	const c = current();
-	drawCurve(state.plot, state.plot.requested, dbCurve(state.layouts[c].points));
+	const sum = drawBands();
+	drawCurve(state.plot, state.plot.requested, sum ?? dbCurve(state.layouts[c]));
 	const others = [];
 	state.layouts.forEach((layout, i) => {
 		if (i !== c)
-			others.push(dbCurve(layout.points));
+			others.push(dbCurve(layout));
 	});
 	drawOthers(state.plot, others);
-	drawHandles(state.plot, state.layouts[c].points, state.active);
+	drawHandles(state.plot, isBands(c) ? [] : state.layouts[c].points, state.active);
 }
 
 // A normalized layout's design is scaled by one factor: the requested and
@@ -112,6 +123,9 @@ export function drawSummary()
 {
 	const d = state.design;
 	// The advice lines stand apart, below the figures.
+	drawPreamp();
+	drawPhase();
+	drawDelay();
 	$("summary").textContent = d === null ? "" :
 	        d.summary.text.split("\n").filter((l) => !l.startsWith("advice:")).join("\n");
 	const advice = $("advice");
@@ -133,6 +147,7 @@ function formatDb(gain)
 // The table of breakpoints, rows reused; a cell being typed in is left alone.
 export function drawTable()
 {
+	drawBandTable();
 	const body = document.querySelector("#points tbody");
 	const points = state.layouts[current()].points;
 	while (body.rows.length > points.length)
@@ -156,7 +171,7 @@ export function drawTable()
 		const row = body.rows[i];
 		row.dataset.index = i;
 		row.classList.toggle("active", i === state.active);
-		row.classList.toggle("refused", i === state.refusedRow);
+		row.classList.toggle("refused", i === state.refusedRow && !isBands(current()));
 		const values = { hz: `${p.hz}`, db: formatDb(p.gain), gain: `${p.gain}` };
 		const refused = state.inputError !== null && state.inputError.row === i ? state.inputError.field : null;
 		for (const input of row.querySelectorAll("input"))
@@ -173,6 +188,8 @@ export function drawTable()
 		text.removeAttribute("aria-invalid");
 	}
 	$("normalize").checked = state.layouts[current()].normalize;
+	$("normalize").disabled = isBands(current());
+	$("layout-text-label").textContent = isBands(current()) ? "Bands (Equalizer APO)" : "Layout";
 	$("layout-warning").textContent = state.warnings[current()].join("; ");
 }
 
@@ -181,7 +198,7 @@ export function channelState(c)
 {
 	const d = state.device[c];
 	if (d.kind === "loaded")
-		return d.text === layoutText(c) ? "loaded" : "edited since load";
+		return d.text !== layoutText(c) ? "edited since load" : d.live ? "live" : "loaded";
 	return { unknown: "unknown", bypassed: "bypassed", off: "off" }[d.kind];
 }
 
@@ -204,7 +221,7 @@ function drawDevice()
 	const flat = [...acting].filter((c) => state.device[c].kind === "bypassed");
 	$("bypass").textContent = flat.length > 0 ? "EQ" : "Bypass";
 	$("bypass").setAttribute("aria-pressed", flat.length > 0);
-	$("bypass").title = flat.length > 0 ? "load what is on screen again" : "load a flat filter with the same delay";
+	$("bypass").title = flat.length > 0 ? "load what is on screen again (B)" : "load a flat filter with the same delay (B)";
 }
 
 export function drawAll()

@@ -10,6 +10,8 @@ import sys
 import tempfile
 import unittest
 
+import numpy
+
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -203,6 +205,10 @@ class Scenarios(unittest.TestCase):
         d.get(self.app.url())  # the refused page starts again with the token
         browser.wait(d, lambda d: "#" not in d.current_url)  # and drops it from the address
         self.idle()
+        # Live is on where the device can be loaded, and writes nothing
+        # before an edit; these scenarios load explicitly.
+        self.assertTrue(d.find_element(By.ID, "live").is_selected())
+        d.find_element(By.ID, "live").click()
         handles = d.find_elements(By.CSS_SELECTOR, ".breakpoint")
         self.assertEqual(len(handles), len(self.LAYOUTS[0].split()) // 2)
         browser.wait(d, lambda d: d.find_element(By.ID, "achieved").get_attribute("d") != "")
@@ -340,13 +346,19 @@ class Scenarios(unittest.TestCase):
         area.send_keys(Keys.TAB)
         self.assertIn("line 2", d.find_element(By.ID, "layout-error").text)
         self.assertEqual(self.js("return window.firtune.stats.requests"), requests)
-        for name in ("rew-measurement.txt", "headphone-parametric.txt"):
+        # A measurement's correction is a layout; an Equalizer APO file is
+        # its bands, one handle each.
+        for name, handle in (("rew-measurement.txt", ".breakpoint"), ("headphone-parametric.txt", ".band")):
             with self.subTest(name=name):
                 status, want = self.app.api("POST", "/api/import", {"text": read(os.path.join(EXAMPLES, name)),
                                                                   "format": None, "options": {}})
                 self.assertEqual(status, 200)
                 d.find_element(By.ID, "import-file").send_keys(os.path.join(EXAMPLES, name))
-                browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
+                if handle == ".band":
+                    browser.wait(d, lambda d: len(d.find_elements(By.CSS_SELECTOR, "circle.band")) == 7)
+                    self.assertEqual(d.find_elements(By.CSS_SELECTOR, "circle.breakpoint"), [])
+                else:
+                    browser.wait(d, lambda d: d.find_element(By.ID, "layout-text").get_attribute("value") == want["layout"])
                 self.idle()
                 self.assertEqual(d.find_element(By.ID, "notes").text.splitlines(), want["notes"])
                 self.assertTrue(d.find_element(By.ID, "import-file").get_attribute("value").endswith(name))
@@ -358,9 +370,9 @@ class Scenarios(unittest.TestCase):
                 self.assertEqual(d.find_elements(By.CSS_SELECTOR, ".breakpoint.beyond"), [])
                 self.assertEqual("shifted by" in d.find_element(By.ID, "measurement-note").text, drawn)
                 axis = [float(e.text) for e in d.find_elements(By.CSS_SELECTOR, ".ylabel") if e.text != "dB"]
-                ActionChains(d, duration=0).click_and_hold(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0]) \
+                ActionChains(d, duration=0).click_and_hold(d.find_elements(By.CSS_SELECTOR, handle)[0]) \
                     .move_by_offset(0, 400).release().perform()
-                db = float(d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].get_attribute("data-db"))
+                db = float(d.find_elements(By.CSS_SELECTOR, handle)[0].get_attribute("data-db"))
                 self.assertTrue(min(axis) - 0.01 <= db <= max(axis) + 0.01, (db, axis))
         # A refused import leaves no notes of the one before.
         d.find_element(By.ID, "import-file").send_keys(os.path.join(self.folder, "room.profile"))
@@ -371,7 +383,7 @@ class Scenarios(unittest.TestCase):
         d = self.driver
         self.idle()
         self.assertEqual(self.app.stop(), 0)
-        d.find_elements(By.CSS_SELECTOR, ".breakpoint")[0].send_keys(Keys.ARROW_UP)
+        d.find_elements(By.CSS_SELECTOR, ".breakpoint, .band")[0].send_keys(Keys.ARROW_UP)
         browser.wait(d, lambda d: "does not answer" in d.find_element(By.ID, "status").text)
         # The refused connection is the browser's to log, and nothing else.
         self.assertTrue(all("ERR_CONNECTION_REFUSED" in e for e in browser.errors(d)))
@@ -396,6 +408,7 @@ class Scenarios(unittest.TestCase):
         try:
             d.get(app.url())
             browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"))
+            d.find_element(By.ID, "live").click()  # loads explicitly
             self.assertIn("channel 1, line 2", d.find_element(By.ID, "layout-error").text)
             self.assertIn("line 3 on is never read", d.find_element(By.ID, "layout-warning").text)
             self.assertFalse(self.unsaved(d))
@@ -433,6 +446,131 @@ class Scenarios(unittest.TestCase):
                 self.assertIn("part 1", d.execute_script("return window.asked"))
                 self.assertFalse(self.unsaved(d))
             self.assertEqual([e for e in browser.errors(d) if "/api/load" not in e or "422" not in e], [])
+        finally:
+            d.quit()
+            app.stop()
+
+    def test_8_bands_preamp_live_export(self):
+        """Bands imported and dragged with Live on: only the latest design
+        written, firdesign's taps; Q by the wheel; preamp Auto; the guard;
+        B; an export."""
+        folder = os.path.join(self.folder, "bands")
+        os.mkdir(folder)
+        app = browser.Firtune(["-d", "/dev/pcmx.ctl"], folder=folder)
+        d = browser.chromium()
+
+        def firdesign(text, ext="txt", phase="linear"):
+            with open(os.path.join(folder, "in.txt"), "w") as f:
+                f.write(text)
+            out = os.path.join(folder, "out." + ext)
+            subprocess.run([browser.binary("FIRDESIGN"), "-q", "-n", "4096", "-i", "eqapo", "--phase", phase,
+                            "-T", out, os.path.join(folder, "in.txt")], check=True, timeout=60)
+            with open(out, "rb") as f:
+                return f.read()
+
+        def settled():
+            browser.wait(d, lambda d: d.execute_script(
+                "return window.firtune.stats.inFlight === 0 && window.firtune.liveIdle()"))
+            return d.find_element(By.ID, "layout-text").get_attribute("value")
+
+        def latest(mark):
+            got = {}
+            for r, c, taps in browser.journal_writes(app.journal, mark):
+                got[c] = [float.fromhex(t) for t in taps] if r == "fir_write" else r
+            return got
+
+        def bands():
+            return [{k: h.get_attribute("data-" + k) for k in ("type", "hz", "db", "q")}
+                    for h in d.find_elements(By.CSS_SELECTOR, "circle.band")]
+        try:
+            d.get(app.url())
+            browser.wait(d, lambda d: d.execute_script("return window.firtune.ready"))
+            self.assertTrue(d.find_element(By.ID, "live").is_selected())
+            self.assertEqual(latest(0) if browser.journal_length(app.journal) else {}, {})  # nothing before an edit
+            d.find_element(By.ID, "import-file").send_keys(os.path.join(EXAMPLES, "headphone-parametric.txt"))
+            browser.wait(d, lambda d: len(bands()) == 7)
+            self.assertEqual(bands()[0], {"type": "LSC", "hz": "105", "db": "5.8", "q": "0.7"})
+            settled()
+            # A burst of moves: fewer writes than designs, the last one the
+            # design shown, and its taps firdesign's.
+            writes = d.execute_script("return window.firtune.liveWrites")
+            mark = browser.journal_length(app.journal)
+            chain = ActionChains(d, duration=0).click_and_hold(d.find_elements(By.CSS_SELECTOR, "circle.band")[2])
+            for _ in range(12):
+                chain.move_by_offset(3, -4)
+            chain.release().perform()
+            text = settled()
+            self.assertGreater(float(bands()[2]["db"]), 1.7 + 1)
+            self.assertLess(d.execute_script("return window.firtune.liveWrites") - writes, 12)
+            taps = [float(v) for v in firdesign(text).split()]
+            self.assertEqual(latest(mark), {0: taps, 1: taps})
+            self.assertEqual([e.get_attribute("data-state") for e in d.find_elements(By.CSS_SELECTOR, "#channel-state li")],
+                             ["live", "live"])
+            row = d.find_elements(By.CSS_SELECTOR, "#bands tbody tr")[2]
+            self.assertEqual(row.find_element(By.CSS_SELECTOR, "[data-field=db]").get_attribute("value"), bands()[2]["db"])
+            # The wheel widens or narrows a band: its Q.
+            q = float(bands()[3]["q"])
+            d.execute_script("arguments[0].dispatchEvent(new WheelEvent('wheel', {deltaY: -100, bubbles: true, cancelable: true}))",
+                             d.find_elements(By.CSS_SELECTOR, "circle.band")[3])
+            self.assertGreater(float(bands()[3]["q"]), q)
+            # Preamp: +6 dB clips, Auto brings the peak to 0 dB.
+            for typed, clip in (("6", True), (None, False)):
+                if typed is None:
+                    d.find_element(By.ID, "preamp-auto").click()
+                else:
+                    field = d.find_element(By.ID, "preamp")
+                    field.clear()
+                    field.send_keys(typed, Keys.TAB)
+                settled()
+                self.assertEqual(d.find_element(By.ID, "clip").is_displayed(), clip)
+            self.assertRegex(d.find_element(By.ID, "gain-limit").text, r"^peak [+-]0\.0 dB")
+            self.assertIn("Preamp: ", settled())
+            # Over the guard's limit: nothing written, and said so.
+            mark = browser.journal_length(app.journal)
+            field = d.find_element(By.ID, "preamp")
+            field.clear()
+            field.send_keys("30", Keys.TAB)
+            settled()
+            self.assertEqual(latest(mark), {})
+            self.assertIn("exceeds the limit of +12", d.find_element(By.ID, "live-note").text)
+            d.find_element(By.ID, "undo").click()
+            text = settled()
+            # B: Bypass (the flat design), B again: EQ, what is on screen.
+            mark = browser.journal_length(app.journal)
+            flat = self.firload("")
+            for want in ([float.fromhex(t) for t in flat], [float(v) for v in firdesign(text).split()]):
+                d.find_element(By.TAG_NAME, "body").send_keys("b")
+                browser.wait(d, lambda d: not d.find_elements(By.CSS_SELECTOR, "#result .pending") and
+                             len(d.find_elements(By.CSS_SELECTOR, "#result li")) == 3)
+                self.assertEqual(latest(mark), {0: want, 1: want})
+                mark = browser.journal_length(app.journal)
+            # Export: the page's download is firdesign's file.
+            got = d.execute_async_script("""const done = arguments[arguments.length - 1];
+                import('/export.js').then(m => m.fetchExport('taps-wav')).then(r => r.blob.arrayBuffer())
+                .then(b => done(Array.from(new Uint8Array(b))), e => done(String(e)));""")
+            self.assertEqual(bytes(got), firdesign(text, "wav"))
+            # Minimum phase: both channels reloaded with firdesign's taps;
+            # the delay view shows the taps' own group delay.
+            mark = browser.journal_length(app.journal)
+            d.find_element(By.ID, "view-delay").click()
+            Select(d.find_element(By.ID, "phase")).select_by_value("minimum")
+            browser.wait(d, lambda d: "reloaded channels 0, 1" in d.find_element(By.ID, "phase-note").text)
+            settled()
+            taps = [float(v) for v in firdesign(text, phase="minimum").split()]
+            self.assertEqual(latest(mark), {0: taps, 1: taps})
+            design = d.execute_script("return window.firtune.design")
+            self.assertEqual(design["phase"], "minimum")
+            self.assertNotEqual(d.find_element(By.ID, "group-delay").get_attribute("d"), "")
+            h = numpy.array(taps)
+            n = numpy.arange(len(h))
+            for f, ms in list(zip(design["frequency_hz"], design["group_delay_ms"]))[::40]:
+                z = numpy.exp(-2j * numpy.pi * f / 48000 * n)
+                want = (numpy.sum(n * h * z) / numpy.sum(h * z)).real * 1000 / 48000
+                self.assertAlmostEqual(ms, want, delta=1e-6 + 1e-6 * abs(want), msg="at %g Hz" % f)
+            peak = design["impulse"]["peak"]
+            self.assertEqual(peak, int(numpy.argmax(numpy.abs(h))))
+            self.assertEqual(design["impulse"]["taps"][peak - design["impulse"]["start"]], taps[peak])
+            self.assertEqual(browser.errors(d), [])
         finally:
             d.quit()
             app.stop()
