@@ -186,25 +186,35 @@ http_answer post_measure(const api_call &c)
 	return a;
 }
 
+namespace
+{
+
+// The measurement the path names, or the refusal to answer with.
+std::shared_ptr<measure_job> named_measure(const api_call &c, http_answer &refused)
+{
+	std::shared_ptr<measure_job> job;
+	if (!c.session.measuring)
+		refused = no_audio();
+	else if (job = find_measure(c.session, path_id(c.request.path)); !job)
+		refused = refusal(404, "no such measurement");
+	return job;
+}
+
+} // namespace
+
 http_answer get_measure(const api_call &c)
 {
-	tune_session &s = c.session;
-	if (!s.measuring)
-		return no_audio();
-	std::shared_ptr<measure_job> job = find_measure(s, path_id(c.request.path));
-	if (!job)
-		return refusal(404, "no such measurement");
-	return answer(200, job_json(*job));
+	http_answer refused;
+	std::shared_ptr<measure_job> job = named_measure(c, refused);
+	return job ? answer(200, job_json(*job)) : refused;
 }
 
 http_answer delete_measure(const api_call &c)
 {
-	tune_session &s = c.session;
-	if (!s.measuring)
-		return no_audio();
-	std::shared_ptr<measure_job> job = find_measure(s, path_id(c.request.path));
+	http_answer refused;
+	std::shared_ptr<measure_job> job = named_measure(c, refused);
 	if (!job)
-		return refusal(404, "no such measurement");
+		return refused;
 	cancel_measure(*job);
 	return answer(200, job_json(*job));
 }
