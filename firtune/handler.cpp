@@ -15,12 +15,12 @@ struct route {
 };
 
 constexpr route routes[] = {
-        {"GET", "/api/device", get_device},     {"POST", "/api/design", post_design},
-        {"POST", "/api/import", post_import},   {"POST", "/api/load", post_load},
-        {"POST", "/api/bypass", post_bypass},   {"POST", "/api/off", post_off},
-        {"GET", "/api/profile", get_profile},   {"PUT", "/api/profile", put_profile},
-        {"POST", "/api/export", post_export},   {"GET", "/api/measure", get_measuring},
-        {"POST", "/api/measure", post_measure}, {"GET", "/api/measure/", get_measure},
+        {"GET", "/api/device", get_device},          {"POST", "/api/design", post_design},
+        {"POST", "/api/import", post_import},        {"POST", "/api/load", post_load},
+        {"POST", "/api/bypass", post_bypass},        {"POST", "/api/off", post_off},
+        {"GET", "/api/profile", get_profile},        {"PUT", "/api/profile", put_profile},
+        {"POST", "/api/export", post_export},        {"GET", "/api/measure", get_measuring},
+        {"POST", "/api/measure", post_measure},      {"GET", "/api/measure/", get_measure},
         {"DELETE", "/api/measure/", delete_measure},
 };
 
