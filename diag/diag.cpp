@@ -56,8 +56,26 @@ std::string memory_text::text()
 
 int fail_with(const char *program, int status, const char *format, va_list ap)
 {
-	std::fprintf(stderr, "%s: ", program);
-	std::vfprintf(stderr, format, ap);
+	// The message may quote a file's bytes: its lines are shown as
+	// visible() shows them, so no control character reaches the terminal.
+	va_list again;
+	va_copy(again, ap);
+	int size = std::vsnprintf(nullptr, 0, format, again);
+	va_end(again);
+	std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+	if (size > 0)
+		std::vsnprintf(text.data(), text.size() + 1, format, ap);
+	std::string shown;
+	for (size_t at = 0; at < text.size();) {
+		size_t end = text.find('\n', at);
+		size_t stop = end == std::string::npos ? text.size() : end;
+		shown += visible(std::string_view(text).substr(at, stop - at));
+		if (end == std::string::npos)
+			break;
+		shown += '\n';
+		at = end + 1;
+	}
+	std::fprintf(stderr, "%s: %s", program, shown.c_str());
 	return status;
 }
 

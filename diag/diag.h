@@ -28,7 +28,8 @@ printer diag_printer();
 void print(const printer &p, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 // "PROGRAM: " and the formatted text to stderr, whatever the quiet flag
-// says (a command's refusal is never silenced); returns status, so a
+// says (a command's refusal is never silenced), each line as visible()
+// shows it (a message may quote a file's bytes); returns status, so a
 // command's fail() can end with it.
 int fail_with(const char *program, int status, const char *format, va_list ap)
         __attribute__((format(printf, 3, 0)));
