@@ -1,5 +1,5 @@
 // Editing through the table of breakpoints and the layout text, and the
-// Add point and Remove point buttons.
+// Add and Remove buttons.
 import { parseLayout, scanNumber, gainAt, dbToGain, roundTo, moveBreakpoint, addBreakpoint, removeBreakpoint, setFrequency } from "./layout.js";
 import { $, state, current, reach, isBands } from "./state.js";
 import { parseBands } from "./bands.js";

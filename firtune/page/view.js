@@ -190,6 +190,8 @@ export function drawTable()
 	$("normalize").checked = state.layouts[current()].normalize;
 	$("normalize").disabled = isBands(current());
 	$("layout-text-label").textContent = isBands(current()) ? "Bands (Equalizer APO)" : "Layout";
+	$("add").textContent = isBands(current()) ? "Add band" : "Add point";
+	$("remove").textContent = isBands(current()) ? "Remove band" : "Remove point";
 	$("layout-warning").textContent = state.warnings[current()].join("; ");
 }
 
