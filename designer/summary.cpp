@@ -1,5 +1,7 @@
 #include "summary.h"
 
+#include "diag.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -71,16 +73,6 @@ std::string exact_number(double v)
 	return text;
 }
 
-__attribute__((format(printf, 1, 2))) std::string format_line(const char *format, ...)
-{
-	char line[256];
-	va_list ap;
-	va_start(ap, format);
-	std::vsnprintf(line, sizeof line, format, ap);
-	va_end(ap);
-	return line;
-}
-
 // dB as the summary shows them, to a hundredth: no "-0.00".
 double shown(double db)
 {
@@ -94,7 +86,7 @@ std::string delay_text(double ms)
 	int decimals = size < 1 ? 2 : size < 100 ? 1 : 0;
 	if (size < 0.005)
 		ms = 0;
-	return format_line("%.*f", decimals, ms);
+	return formatted("%.*f", decimals, ms);
 }
 
 } // namespace
@@ -114,15 +106,15 @@ std::vector<std::string> gain_warnings(const char *text)
 	}
 	std::vector<std::string> out;
 	if (muting != nullptr)
-		out.push_back(format_line(
+		out.push_back(formatted(
 		        "line %d: gain 0 at %g Hz mutes the sound there%s", muting->line,
 		        muting->freq,
-		        mutes > 1 ? format_line(" (%d such breakpoints)", mutes).c_str() : ""));
+		        mutes > 1 ? formatted(" (%d such breakpoints)", mutes).c_str() : ""));
 	if (inverting != nullptr)
-		out.push_back(format_line(
+		out.push_back(formatted(
 		        "line %d: gain %g at %g Hz inverts the polarity there%s", inverting->line,
 		        inverting->gain, inverting->freq,
-		        inverts > 1 ? format_line(" (%d such breakpoints)", inverts).c_str() : ""));
+		        inverts > 1 ? formatted(" (%d such breakpoints)", inverts).c_str() : ""));
 	if (!out.empty())
 		out.push_back("layout gains are linear factors, not dB: 2 is +6 dB, 0.5 is -6 dB");
 	return out;
@@ -187,22 +179,22 @@ design_summary summarize(const eq_state &state, const response &r, const char *t
 	if (s.dev.any && !(std::fabs(s.dev.db) <= 1.0)) {
 		int32_t enough = length_within_1db(text, state.rate, state, s.dev, b);
 		if (enough > 0)
-			s.advice.push_back(format_line(
+			s.advice.push_back(formatted(
 			        "%d taps would bring the largest deviation within 1 dB", enough));
 		else
-			s.advice.push_back(format_line("no length up to %d taps brings the largest "
-			                               "deviation within 1 dB",
-			                               longest_advised));
+			s.advice.push_back(formatted("no length up to %d taps brings the largest "
+			                             "deviation within 1 dB",
+			                             longest_advised));
 		if (imported)
 			s.advice.push_back(
-			        format_line("the source's detail near %.1f Hz is finer than "
-			                    "%d taps can follow (bins every %.3f Hz)",
-			                    s.dev.freq, n, s.bin_spacing));
+			        formatted("the source's detail near %.1f Hz is finer than "
+			                  "%d taps can follow (bins every %.3f Hz)",
+			                  s.dev.freq, n, s.bin_spacing));
 	}
 	// Below a hundredth of a dB the advice would read "0.00 dB".
 	if (s.top.db >= 0.005)
 		s.advice.push_back(
-		        format_line("lower the source by %.2f dB to avoid clipping", s.top.db));
+		        formatted("lower the source by %.2f dB to avoid clipping", s.top.db));
 	return s;
 }
 
@@ -211,27 +203,27 @@ std::string summary_text(const design_summary &s)
 	std::string out;
 	for (const std::string &n : s.notes)
 		out += n + "\n";
-	out += format_line("rate: %.0f Hz\n", s.rate);
-	out += format_line("length: %d taps\n", s.length);
+	out += formatted("rate: %.0f Hz\n", s.rate);
+	out += formatted("length: %d taps\n", s.length);
 	if (s.phase == eq_phase::minimum) {
-		out += format_line("latency: %d samples, %.3f ms at the impulse peak\n", s.latency,
-		                   s.latency_ms);
+		out += formatted("latency: %d samples, %.3f ms at the impulse peak\n", s.latency,
+		                 s.latency_ms);
 		if (s.delay_any)
 			out += "group delay: " + delay_text(s.delay_low_ms) + " to " +
 			       delay_text(s.delay_high_ms) + " ms\n";
 	} else {
-		out += format_line("latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
+		out += formatted("latency: %d samples, %.3f ms\n", s.latency, s.latency_ms);
 	}
-	out += format_line("bin spacing: %.3f Hz\n", s.bin_spacing);
-	out += format_line("peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
+	out += formatted("bin spacing: %.3f Hz\n", s.bin_spacing);
+	out += formatted("peak gain: %.2f dB at %.1f Hz\n", shown(s.top.db), s.top.freq);
 	if (s.dev.any)
-		out += format_line("largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db),
-		                   s.dev.freq);
+		out += formatted("largest deviation: %.2f dB at %.1f Hz\n", shown(s.dev.db),
+		                 s.dev.freq);
 	else
 		out += "largest deviation: none\n";
-	out += format_line("sum of |taps|: %.4f\n", s.tap_sum);
+	out += formatted("sum of |taps|: %.4f\n", s.tap_sum);
 	if (s.shifted)
-		out += format_line("gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
+		out += formatted("gain: the curve shifted by %.2f dB\n", shown(s.gain_db));
 	for (const std::string &w : s.warnings)
 		out += "warning: " + w + "\n";
 	for (const std::string &a : s.advice)

@@ -54,10 +54,8 @@ std::string memory_text::text()
 	return std::string(data, size);
 }
 
-int fail_with(const char *program, int status, const char *format, va_list ap)
+std::string vformatted(const char *format, va_list ap)
 {
-	// The message may quote a file's bytes: its lines are shown as
-	// visible() shows them, so no control character reaches the terminal.
 	va_list again;
 	va_copy(again, ap);
 	int size = std::vsnprintf(nullptr, 0, format, again);
@@ -65,7 +63,23 @@ int fail_with(const char *program, int status, const char *format, va_list ap)
 	std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
 	if (size > 0)
 		std::vsnprintf(text.data(), text.size() + 1, format, ap);
-	std::string shown;
+	return text;
+}
+
+std::string formatted(const char *format, ...)
+{
+	va_list ap;
+	va_start(ap, format);
+	std::string text = vformatted(format, ap);
+	va_end(ap);
+	return text;
+}
+
+int fail_with(const char *program, int status, const char *format, va_list ap)
+{
+	// The message may quote a file's bytes: its lines are shown as
+	// visible() shows them, so no control character reaches the terminal.
+	std::string text = vformatted(format, ap), shown;
 	for (size_t at = 0; at < text.size();) {
 		size_t end = text.find('\n', at);
 		size_t stop = end == std::string::npos ? text.size() : end;

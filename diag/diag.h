@@ -27,6 +27,10 @@ printer diag_printer();
 // prefix, then the formatted text, to p's stream; nothing when it has none.
 void print(const printer &p, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
+// The printf-style text as a string, whatever its length.
+std::string formatted(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string vformatted(const char *format, va_list ap) __attribute__((format(printf, 1, 0)));
+
 // "PROGRAM: " and the formatted text to stderr, whatever the quiet flag
 // says (a command's refusal is never silenced), each line as visible()
 // shows it (a message may quote a file's bytes); returns status, so a

@@ -1,5 +1,6 @@
 #include "analyse.h"
 
+#include "diag.h"
 #include "fft.h"
 
 #include <algorithm>
@@ -20,16 +21,6 @@ double hann_edge(double x) // 0 at x <= 0, 1 at x >= 1
 {
 	x = std::clamp(x, 0.0, 1.0);
 	return 0.5 - 0.5 * std::cos(pi * x);
-}
-
-__attribute__((format(printf, 1, 2))) std::string format(const char *fmt, ...)
-{
-	char text[200];
-	va_list ap;
-	va_start(ap, fmt);
-	std::vsnprintf(text, sizeof text, fmt, ap);
-	va_end(ap);
-	return text;
 }
 
 // The inverse is kept to the sweep's band: full from f1 to f2, fading to
@@ -121,8 +112,8 @@ bool check_clipping(std::span<const double> x, double rate, const char *what, bo
 			clipped = true;
 			if (++run == clip_run) {
 				why = std::string(what) +
-				      format(" clips: samples in a row at full scale at %.3f s",
-				             static_cast<double>(i + 1 - clip_run) / rate);
+				      formatted(" clips: samples in a row at full scale at %.3f s",
+				                static_cast<double>(i + 1 - clip_run) / rate);
 				return false;
 			}
 		} else {
@@ -167,8 +158,8 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 	m = measurement{};
 	const double fs = s.rate;
 	if (r.recording.size() < s.length) {
-		why = format("is shorter than the sweep (%.3f s against %.3f s)",
-		             static_cast<double>(r.recording.size()) / fs, s.duration);
+		why = formatted("is shorter than the sweep (%.3f s against %.3f s)",
+		                static_cast<double>(r.recording.size()) / fs, s.duration);
 		return analysis_result::refused;
 	}
 	double peak = 0;
@@ -176,7 +167,8 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 		peak = std::max(peak, std::abs(v));
 	m.input_peak_db = peak > 0 ? 20 * std::log10(peak) : -999;
 	if (peak < 1e-5) {
-		why = peak > 0 ? format("holds no sweep: silence (peak %.1f dBFS)", m.input_peak_db)
+		why = peak > 0 ? formatted("holds no sweep: silence (peak %.1f dBFS)",
+		                           m.input_peak_db)
 		               : "holds no sweep: silence";
 		return analysis_result::refused;
 	}
@@ -206,7 +198,7 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 	double noise = mean_power(h, p + tail, zone);
 	double pnr = 10 * std::log10(h[p] * h[p] / std::max(noise, 1e-300));
 	if (pnr < least_peak_to_noise_db) {
-		why = format(
+		why = formatted(
 		        "holds no sweep of these settings: its deconvolution peaks only %.1f dB "
 		        "above its noise",
 		        pnr);
@@ -268,9 +260,9 @@ analysis_result analyse(const sweep &s, const analysis_request &r, measurement &
 	for (size_t k = 0; k < held.size(); k++)
 		missing += !(held[k] >= least_held * whole[k]);
 	if (2 * missing > held.size()) {
-		why = format("holds no sweep of these settings: %zu of its %zu octaves arrive "
-		             "elsewhere",
-		             missing, held.size());
+		why = formatted("holds no sweep of these settings: %zu of its %zu octaves arrive "
+		                "elsewhere",
+		                missing, held.size());
 		return analysis_result::refused;
 	}
 
