@@ -111,6 +111,8 @@ export function drawMeasure()
 	const r = run(current());
 	const first = r.before || r.after;
 	$("measure-figures").textContent = "";
+	// Nothing measured on this channel: no empty axes, no legend.
+	$("measured").classList.toggle("hidden", !first);
 	if (!first) {
 		svg.classList.add("hidden");
 		$("measure-shift").textContent = "";
