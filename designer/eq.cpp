@@ -128,6 +128,7 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 {
 	int32_t n = state.length;
 	state.scale = 1.0;
+	state.spread.filled = false;
 	if (eq_build_spectrum(text, state.rate, n, state.spectrum, &state.normalize, out,
 	                      &state.segments) == 0)
 		return 0;
@@ -173,6 +174,12 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 			return 0;
 		}
 	}
+	// The minimum-phase taps have no symmetry that makes their response
+	// cheap to sum: put them on the grid it is evaluated from.
+	if (state.phase == eq_phase::minimum &&
+	    (state.spread.length == n || spread_init(state.spread, n) == 1))
+		spread_taps(state.spread,
+		            std::span<const double>(state.time, static_cast<size_t>(n)), true);
 	listing(state, out.report);
 	return 1;
 }
@@ -187,6 +194,7 @@ void eq_free(eq_state &state)
 	fftw_free(state.spectrum);
 	fftw_free(state.requested);
 	minphase_free(state.minimum);
+	spread_free(state.spread);
 	state.requested = nullptr;
 	state.forward_plan = nullptr;
 	state.inverse_plan = nullptr;

@@ -12,6 +12,7 @@
 
 #include "layout.h"
 #include "minphase.h"
+#include "spread.h"
 
 #include <fftw3.h>
 
@@ -34,6 +35,10 @@ struct eq_state {
 	double scale = 1.0;               // the factor normalization applied to the taps
 	std::vector<eq_segment> segments; // the gain curve as the layout was read
 	minphase_state minimum;           // the minimum-phase grid, made at its first use
+	// Phase minimum: the taps on the grid their response is evaluated
+	// from (spread.h); not filled when it could not be had, and the
+	// response is summed over the taps instead.
+	spread_state spread;
 };
 
 // Planning budget of each transform plan, in seconds, for length n: about

@@ -132,6 +132,41 @@ terms terms_of(std::span<const double> taps, eq_phase phase)
 	return t;
 }
 
+// How gains are had from the taps: summed over their terms, or, for
+// minimum-phase taps whose design put them on the spread grid, read from
+// it.
+struct evaluator {
+	terms t;
+	const spread_state *spread = nullptr;
+};
+
+// Below this many terms the sum is as cheap as the grid, and exact: a
+// flat design (one impulse) has the same gain at every frequency, not one
+// that varies in its last digits.
+constexpr size_t summed_terms = 512;
+
+evaluator evaluator_of(const eq_state &state)
+{
+	evaluator e;
+	e.t = terms_of(std::span<const double>(state.time, static_cast<size_t>(state.length)),
+	               state.phase);
+	if (state.phase == eq_phase::minimum && state.spread.filled &&
+	    e.t.a.size() > summed_terms) {
+		e.spread = &state.spread;
+		e.t = {};
+	}
+	return e;
+}
+
+// Radians per sample of every f of freqs.
+std::vector<double> angles(double rate, std::span<const double> freqs)
+{
+	std::vector<double> theta(freqs.size());
+	for (size_t i = 0; i < freqs.size(); i++)
+		theta[i] = 2 * pi * freqs[i] / rate;
+	return theta;
+}
+
 // The gain of the terms at w = 2 pi f / rate for every f of freqs, into
 // out: |sum of a[m] cos(m w)| for symmetric taps, |sum of a[m] e^(-j m w)|
 // otherwise.
@@ -149,6 +184,14 @@ void gains_of(const terms &t, double rate, std::span<const double> freqs, double
 	}
 	for (size_t i = 0; i < freqs.size(); i++)
 		out[i] = std::fabs(out[i]);
+}
+
+void gains_of(const evaluator &e, double rate, std::span<const double> freqs, double *out)
+{
+	if (e.spread != nullptr)
+		spread_at(*e.spread, angles(rate, freqs).data(), freqs.size(), out, nullptr);
+	else
+		gains_of(e.t, rate, freqs, out);
 }
 
 // The largest few of the values offered, with where they are.
@@ -175,7 +218,7 @@ struct top_few {
 // Narrows [lo, hi] around the largest score(f, gain) of the taps' gain,
 // eight exact points at a time; returns the best point seen and its gain.
 template <class Score>
-std::pair<double, double> refine(const terms &a, double rate, double lo, double hi, Score score)
+std::pair<double, double> refine(const evaluator &a, double rate, double lo, double hi, Score score)
 {
 	double best_f = lo, best_gain = 0, best = -HUGE_VAL;
 	for (int round = 0; round < 3 && hi > lo; round++) {
@@ -308,8 +351,12 @@ response response_at(const eq_state &state, std::vector<double> freq, bool with_
 		r.achieved.resize(r.freq.size());
 		if (with_delay)
 			r.delay_ms.resize(r.freq.size());
-		general_response(taps, state.rate, r.freq, r.achieved.data(),
-		                 with_delay ? r.delay_ms.data() : nullptr);
+		if (evaluator_of(state).spread != nullptr)
+			spread_at(state.spread, angles(state.rate, r.freq).data(), r.freq.size(),
+			          r.achieved.data(), with_delay ? r.delay_ms.data() : nullptr);
+		else
+			general_response(taps, state.rate, r.freq, r.achieved.data(),
+			                 with_delay ? r.delay_ms.data() : nullptr);
 		for (double &d : r.delay_ms)
 			d *= 1000 / state.rate;
 	} else {
@@ -336,7 +383,7 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	std::span<const double> taps(state.time, static_cast<size_t>(state.length));
 	if (taps.empty())
 		return fig;
-	terms a = terms_of(taps, state.phase);
+	evaluator a = evaluator_of(state);
 	auto requested = [&](double f) {
 		return std::fabs(eq_segments_gain(state.segments, f)) * state.scale;
 	};
@@ -487,6 +534,9 @@ void *respond_in_thread(void *job)
 
 response response_at_in_two(const eq_state &state, std::vector<double> grid, bool with_delay)
 {
+	// From the spread grid every point costs next to nothing.
+	if (evaluator_of(state).spread != nullptr)
+		return response_at(state, std::move(grid), with_delay);
 	size_t half = grid.size() / 2;
 	// Every point is computed on its own, so the halves give the numbers
 	// of one call.

@@ -4,6 +4,7 @@
 #include "eq.h"
 #include "import.h"
 #include "response.h"
+#include "spread.h"
 
 #include <fftw3.h>
 #include <gtest/gtest.h>
@@ -155,6 +156,54 @@ TEST(MinimumPhase, ExamplesAndSourcesByLengthAndRate)
 				EXPECT_EQ(taps[0], 1.0);
 				EXPECT_EQ(sum, 1.0);
 			}
+		}
+	}
+}
+
+// The spread grid against the plain sum over the taps, in long double: the
+// gain within 1e-13 of the sum of |taps|, the delay times the gain within
+// 1e-13 of the sum of |n taps[n]|, at lengths odd and even, from one tap
+// to 65,536, up to pi itself.
+TEST(Spread, MatchesTheSumOverTheTaps)
+{
+	struct shape {
+		int32_t n;
+		double decay; // taps fall by e over this fraction of the length
+	};
+	for (auto [n, decay] :
+	     std::vector<shape>{{1, 1}, {7, 1}, {301, 0.1}, {4096, 0.02}, {65536, 0.3}}) {
+		SCOPED_TRACE(n);
+		std::vector<double> taps(static_cast<size_t>(n));
+		double sum = 0, weighted = 0;
+		for (int32_t i = 0; i < n; i++) {
+			// A fixed pseudo-random sequence, not symmetric about anything.
+			double u = std::sin(12.9898 * (i + 1)) * 43758.5453;
+			taps[static_cast<size_t>(i)] =
+			        (u - std::floor(u) - 0.5) * std::exp(-i / (decay * n));
+			sum += std::fabs(taps[static_cast<size_t>(i)]);
+			weighted += i * std::fabs(taps[static_cast<size_t>(i)]);
+		}
+		spread_state s;
+		ASSERT_EQ(spread_init(s, n), 1);
+		spread_taps(s, taps, true);
+		std::vector<double> theta;
+		for (int k = 0; k <= 120; k++)
+			theta.push_back(3.141592653589793 * std::pow(k / 120.0, 3));
+		std::vector<double> gains(theta.size()), delays(theta.size());
+		spread_at(s, theta.data(), theta.size(), gains.data(), delays.data());
+		spread_free(s);
+		for (size_t k = 0; k < theta.size(); k++) {
+			std::complex<long double> h = 0, d = 0;
+			for (int32_t i = 0; i < n; i++) {
+				auto w = std::polar(1.0L, -static_cast<long double>(theta[k]) * i);
+				h += static_cast<long double>(taps[static_cast<size_t>(i)]) * w;
+				d += static_cast<long double>(taps[static_cast<size_t>(i)]) * i * w;
+			}
+			double gain = static_cast<double>(std::abs(h));
+			EXPECT_NEAR(gains[k], gain, 1e-13 * sum) << theta[k];
+			EXPECT_NEAR(delays[k] * gain, static_cast<double>((d / h).real()) * gain,
+			            1e-13 * (weighted + sum))
+			        << theta[k];
 		}
 	}
 }
