@@ -23,15 +23,13 @@ int minphase_init(minphase_state &state, int32_t length, int32_t size)
 	state.size = m;
 	state.real = fftw_alloc_real(static_cast<size_t>(m));
 	state.bins = fftw_alloc_complex(static_cast<size_t>(m / 2 + 1));
-	if (state.real != nullptr && state.bins != nullptr) {
+	if (state.real != nullptr && state.bins != nullptr)
 		// Estimated, not measured: on a grid this large measuring would
-		// cost more than the few transforms of a design.
+		// cost more than the few transforms of a design. One plan serves
+		// all of them (see below), so it is made once.
 		state.forward = fftw_plan_dft_r2c_1d(m, state.real, state.bins,
 		                                     FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
-		state.inverse = fftw_plan_dft_c2r_1d(m, state.bins, state.real,
-		                                     FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
-	}
-	if (state.forward == nullptr || state.inverse == nullptr) {
+	if (state.forward == nullptr) {
 		minphase_free(state);
 		return 0;
 	}
@@ -41,9 +39,15 @@ int minphase_init(minphase_state &state, int32_t length, int32_t size)
 namespace
 {
 
+// Every transform here is the one real-to-complex plan. A real even
+// sequence's transform is real and the inverse's times M, so the cepstrum
+// comes from the forward transform of the mirrored log magnitude; the
+// real taps of a conjugate-symmetric spectrum R + jI come from that of
+// R + I (R even and I odd): M h[n] = Re + Im of it.
+
 // The log magnitude of taps on the grid of g, floored, made into the real
-// cepstrum (times M) in g.real. Returns false for a flat magnitude (or
-// none), whose gain goes to *flat.
+// cepstrum (times M) in g.real[0..M/2]. Returns false for a flat
+// magnitude (or none), whose gain goes to *flat.
 bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
 {
 	int32_t m = g.size, h = m / 2;
@@ -57,7 +61,7 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
 	double top = 0, bottom = HUGE_VAL;
 	for (int32_t k = 0; k <= h; k++) {
 		double p = bins[k][0] * bins[k][0] + bins[k][1] * bins[k][1];
-		bins[k][0] = p;
+		x[k] = p;
 		top = std::max(top, p);
 		bottom = std::min(bottom, p);
 	}
@@ -70,11 +74,13 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
 		return false;
 	}
 	double floor = top * minphase_floor * minphase_floor;
-	for (int32_t k = 0; k <= h; k++) {
-		bins[k][0] = 0.5 * std::log(std::max(bins[k][0], floor));
-		bins[k][1] = 0;
-	}
-	fftw_execute(g.inverse);
+	for (int32_t k = 0; k <= h; k++)
+		x[k] = 0.5 * std::log(std::max(x[k], floor));
+	for (int32_t k = 1; k < h; k++)
+		x[m - k] = x[k];
+	fftw_execute(g.forward);
+	for (int32_t i = 0; i <= h; i++)
+		x[i] = bins[i][0];
 	return true;
 }
 
@@ -105,17 +111,21 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 	x[h] *= scale;
 	std::fill(x + h + 1, x + m, 0.0);
 
-	// Its transform is the log of the minimum-phase response.
+	// Its transform is the log of the minimum-phase response; its
+	// exponential, as R + I and R - I, transformed, gives the taps.
 	fftw_execute(g.forward);
 	for (int32_t k = 0; k <= h; k++) {
 		double a = std::exp(bins[k][0]) * scale * sign;
 		double phi = bins[k][1];
-		bins[k][0] = a * std::cos(phi);
-		bins[k][1] = a * std::sin(phi);
+		double re = a * std::cos(phi), im = a * std::sin(phi);
+		x[k] = re + im;
+		if (k > 0 && k < h)
+			x[m - k] = re - im;
 	}
-	fftw_execute(g.inverse);
-	size_t n = std::min(taps.size(), static_cast<size_t>(m));
-	std::memcpy(taps.data(), x, n * sizeof(double));
+	fftw_execute(g.forward);
+	size_t n = std::min(taps.size(), static_cast<size_t>(h));
+	for (size_t i = 0; i < n; i++)
+		taps[i] = bins[i][0] + bins[i][1];
 }
 
 } // namespace
@@ -161,8 +171,6 @@ void minphase_free(minphase_state &state)
 {
 	if (state.forward != nullptr)
 		fftw_destroy_plan(state.forward);
-	if (state.inverse != nullptr)
-		fftw_destroy_plan(state.inverse);
 	fftw_free(state.real);
 	fftw_free(state.bins);
 	state = minphase_state{};

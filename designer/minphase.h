@@ -27,14 +27,13 @@ inline constexpr int32_t minphase_finest = 1 << 17;
 // before the logarithm, so that exact zeros stay finite.
 inline constexpr double minphase_floor = 1e-4;
 
-// The grid and its two plans, made once for a length and reused.
+// The grid and its plan, made once for a length and reused.
 struct minphase_state {
 	int32_t length = 0;           // the taps this grid serves
 	int32_t size = 0;             // grid points M
 	double *real = nullptr;       // M doubles
 	fftw_complex *bins = nullptr; // M/2 + 1 values
-	fftw_plan forward = nullptr;  // real -> bins
-	fftw_plan inverse = nullptr;  // bins -> real
+	fftw_plan forward = nullptr;  // real -> bins, every transform of a design
 };
 
 // The grid size for length taps (>= 1): the smallest power of two of at
@@ -42,8 +41,8 @@ struct minphase_state {
 int32_t minphase_grid(int32_t length);
 
 // Allocates the grid for length taps (of size points, or minphase_grid's
-// when 0) and plans both transforms. 1 on success; 0, with nothing left
-// allocated, when memory or a plan cannot be had.
+// when 0) and plans its transform. 1 on success; 0, with nothing left
+// allocated, when memory or the plan cannot be had.
 int minphase_init(minphase_state &state, int32_t length, int32_t size = 0);
 
 // Replaces taps (state.length of them) by the minimum-phase filter whose
