@@ -31,8 +31,9 @@ inline constexpr double minphase_floor = 1e-4;
 struct minphase_state {
 	int32_t length = 0;           // the taps this grid serves
 	int32_t size = 0;             // grid points M
-	double *real = nullptr;       // M doubles
-	fftw_complex *bins = nullptr; // M/2 + 1 values
+	double *real = nullptr;       // M + 2 doubles
+	fftw_complex *bins = nullptr; // M/2 + 1 values, in real's memory
+	double *spare = nullptr;      // M/2 doubles
 	fftw_plan forward = nullptr;  // real -> bins, every transform of a design
 };
 
