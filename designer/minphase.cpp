@@ -1,5 +1,7 @@
 #include "minphase.h"
 
+#include "halves.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -78,8 +80,10 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
 		return false;
 	}
 	double floor = top * minphase_floor * minphase_floor;
-	for (int32_t k = 0; k <= h; k++)
-		x[k] = 0.5 * std::log(std::max(x[k], floor));
+	in_halves(static_cast<size_t>(h) + 1, [x, floor](size_t begin, size_t end) {
+		for (size_t k = begin; k < end; k++)
+			x[k] = 0.5 * std::log(std::max(x[k], floor));
+	});
 	for (int32_t k = 1; k < h; k++)
 		x[m - k] = x[k];
 	fftw_execute(g.forward);
@@ -118,15 +122,24 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 	// Its transform is the log of the minimum-phase response; its
 	// exponential, as R + I and R - I, transformed, gives the taps.
 	fftw_execute(g.forward);
-	// In place, R + I goes where bin k was read from or before it; R - I
-	// waits in spare, since its place holds bins not yet read.
+	// R + I and R - I in bin k's place; then R + I goes where bin k or
+	// one before it lay, all read, and R - I waits in spare, since its
+	// place holds bins not yet read.
+	double factor = scale * sign;
+	in_halves(static_cast<size_t>(h) + 1, [bins, factor](size_t begin, size_t end) {
+		for (size_t k = begin; k < end; k++) {
+			double a = std::exp(bins[k][0]) * factor;
+			double phi = bins[k][1];
+			double re = a * std::cos(phi), im = a * std::sin(phi);
+			bins[k][0] = re + im;
+			bins[k][1] = re - im;
+		}
+	});
 	for (int32_t k = 0; k <= h; k++) {
-		double a = std::exp(bins[k][0]) * scale * sign;
-		double phi = bins[k][1];
-		double re = a * std::cos(phi), im = a * std::sin(phi);
-		x[k] = re + im;
+		double sum = bins[k][0];
 		if (k < h)
-			g.spare[k] = re - im;
+			g.spare[k] = bins[k][1];
+		x[k] = sum;
 	}
 	for (int32_t k = 1; k < h; k++)
 		x[m - k] = g.spare[k];

@@ -1,6 +1,6 @@
 #include "response.h"
 
-#include <pthread.h>
+#include "halves.h"
 
 #include <algorithm>
 #include <cmath>
@@ -513,50 +513,30 @@ design_figures figures_of(const eq_state &state, const response &r, band b, bool
 	return fig;
 }
 
-namespace
-{
-
-struct half_response {
-	const eq_state *state = nullptr;
-	std::vector<double> freq;
-	bool with_delay = false;
-	response r;
-};
-
-void *respond_in_thread(void *job)
-{
-	auto &j = *static_cast<half_response *>(job);
-	j.r = response_at(*j.state, std::move(j.freq), j.with_delay);
-	return nullptr;
-}
-
-} // namespace
-
 response response_at_in_two(const eq_state &state, std::vector<double> grid, bool with_delay)
 {
 	// From the spread grid every point costs next to nothing.
 	if (evaluator_of(state).spread != nullptr)
 		return response_at(state, std::move(grid), with_delay);
-	size_t half = grid.size() / 2;
 	// Every point is computed on its own, so the halves give the numbers
 	// of one call.
-	half_response upper{&state,
-	                    std::vector<double>(grid.begin() + static_cast<long>(half), grid.end()),
-	                    with_delay,
-	                    {}};
-	grid.resize(half);
-	pthread_t helper;
-	bool threaded = pthread_create(&helper, nullptr, respond_in_thread, &upper) == 0;
-	response r = response_at(state, std::move(grid), with_delay);
-	if (threaded)
-		pthread_join(helper, nullptr);
-	else
-		respond_in_thread(&upper);
+	response part[2];
+	in_halves(
+	        grid.size(),
+	        [&](size_t begin, size_t end) {
+		        part[begin == 0 ? 0 : 1] = response_at(
+		                state,
+		                std::vector<double>(grid.begin() + static_cast<long>(begin),
+		                                    grid.begin() + static_cast<long>(end)),
+		                with_delay);
+	        },
+	        2);
+	response &r = part[0];
 	for (auto [to, from] :
-	     {std::pair{&r.freq, &upper.r.freq}, std::pair{&r.requested, &upper.r.requested},
-	      std::pair{&r.achieved, &upper.r.achieved}, std::pair{&r.delay_ms, &upper.r.delay_ms}})
+	     {std::pair{&r.freq, &part[1].freq}, std::pair{&r.requested, &part[1].requested},
+	      std::pair{&r.achieved, &part[1].achieved}, std::pair{&r.delay_ms, &part[1].delay_ms}})
 		to->insert(to->end(), from->begin(), from->end());
-	return r;
+	return std::move(r);
 }
 
 response design_response(const eq_state &state)
