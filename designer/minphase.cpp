@@ -28,12 +28,20 @@ int minphase_init(minphase_state &state, int32_t length, int32_t size)
 	state.real = fftw_alloc_real(static_cast<size_t>(m) + 2);
 	state.bins = reinterpret_cast<fftw_complex *>(state.real);
 	state.spare = fftw_alloc_real(static_cast<size_t>(m / 2));
-	if (state.real != nullptr && state.spare != nullptr)
+	if (state.real != nullptr && state.spare != nullptr) {
 		// Estimated, not measured: on a grid this large measuring would
 		// cost more than the few transforms of a design. One plan serves
-		// all of them (see below), so it is made once.
+		// all of them (see below), so it is made once. The largest grids
+		// are transformed in two threads: always two, whatever the
+		// machine, so that a layout's taps are the same everywhere.
+		bool threads = m >= minphase_threaded && fftw_init_threads() != 0;
+		if (threads)
+			fftw_plan_with_nthreads(2);
 		state.forward = fftw_plan_dft_r2c_1d(m, state.real, state.bins,
 		                                     FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
+		if (threads)
+			fftw_plan_with_nthreads(1);
+	}
 	if (state.forward == nullptr) {
 		minphase_free(state);
 		return 0;

@@ -23,6 +23,9 @@ inline constexpr int32_t minphase_oversampling = 8;
 inline constexpr double minphase_aliasing = 1e-3;
 inline constexpr int32_t minphase_finest = 1 << 17;
 
+// Grids of at least this many points are transformed in two threads.
+inline constexpr int32_t minphase_threaded = 1 << 22;
+
 // Magnitudes below this fraction of the highest (-80 dB) are raised to it
 // before the logarithm, so that exact zeros stay finite.
 inline constexpr double minphase_floor = 1e-4;
