@@ -1,5 +1,7 @@
 #include "eq.h"
 
+#include "halves.h"
+
 #include "fixed.h"
 
 #include <cmath>
@@ -129,6 +131,16 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 	int32_t n = state.length;
 	state.scale = 1.0;
 	state.spread.filled = false;
+	bool minimum = state.phase == eq_phase::minimum;
+	// Phase minimum at a new length: its grid is planned while the linear
+	// design is made, and the spread grid while the taps are made minimum
+	// phase; FFTW's planner runs in one thread at a time, and beside
+	// transforms only.
+	bool have_grid = state.minimum.length == n, have_spread = state.spread.length == n;
+	alongside plan_grid{[&] { have_grid = minphase_init(state.minimum, n) == 1; }};
+	alongside plan_spread{[&] { have_spread = spread_init(state.spread, n) == 1; }};
+	if (minimum && !have_grid)
+		plan_grid.start();
 	if (eq_build_spectrum(text, state.rate, n, state.spectrum, &state.normalize, out,
 	                      &state.segments) == 0)
 		return 0;
@@ -139,11 +151,16 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 		window_even(state.time, n);
 	else
 		window_odd(state.time, n);
-	if (state.phase == eq_phase::minimum) {
-		if (state.minimum.length != n && minphase_init(state.minimum, n) == 0) {
+	if (minimum) {
+		plan_grid.finish();
+		if (!have_grid) {
 			print(out.errors, "Design error: no memory for the minimum-phase grid.\n");
 			return 0;
 		}
+		// (Grids too coarse for a steep layout plan finer ones of their
+		// own while minphase_from runs: then the spread waits.)
+		if (!have_spread && state.minimum.size >= minphase_finest)
+			plan_spread.start();
 		// The polarity of the request where it is strongest.
 		int32_t strongest = 0;
 		for (int32_t k = 1; k <= n / 2; k++)
@@ -175,9 +192,12 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 		}
 	}
 	// The minimum-phase taps have no symmetry that makes their response
-	// cheap to sum: put them on the grid it is evaluated from.
-	if (state.phase == eq_phase::minimum &&
-	    (state.spread.length == n || spread_init(state.spread, n) == 1))
+	// cheap to sum: put them on the grid it is evaluated from (without
+	// it, the response is summed over them).
+	if (minimum && !have_spread && !plan_spread.wanted)
+		plan_spread.start();
+	plan_spread.finish();
+	if (minimum && have_spread)
 		spread_taps(state.spread,
 		            std::span<const double>(state.time, static_cast<size_t>(n)), true);
 	listing(state, out.report);

@@ -42,3 +42,34 @@ template <class Work> void in_halves(size_t count, Work &&work, size_t least = h
 	else
 		upper.run(&upper);
 }
+
+// Work done in a helper thread while its owner goes on: start() begins it,
+// finish() (or the end of the scope) waits for it, or does it then when no
+// thread could be had. Not moved once started.
+template <class Work> struct alongside {
+	Work work;
+	pthread_t thread{};
+	bool wanted = false, started = false, done = false;
+
+	static void *run(void *job)
+	{
+		static_cast<alongside *>(job)->work();
+		return nullptr;
+	}
+	void start()
+	{
+		wanted = true;
+		started = pthread_create(&thread, nullptr, run, this) == 0;
+	}
+	void finish()
+	{
+		if (!wanted || done)
+			return;
+		done = true;
+		if (started)
+			pthread_join(thread, nullptr);
+		else
+			work();
+	}
+	~alongside() { finish(); }
+};
