@@ -3,7 +3,8 @@
 #  - firload against a floor: the firload of revision $floor_rev (report
 #    through fprintf) built with FFTW_ESTIMATE plans;
 #  - firdesign writing a PNG plot, a CSV table and f64 taps against
-#    firload's own run at the same length and layout.
+#    firload's own run at the same length and layout;
+#  - the same firdesign run with --phase minimum against its linear one.
 # Usage: bench/compare.sh [BUILD_DIR [RUNS]]
 set -euo pipefail
 build=${1:-build}
@@ -67,5 +68,16 @@ for n in 65536 1048576; do
 	outs="-P $work/x.png -R $work/x.csv -T $work/x.f64"
 	read -r mine base < <(side_by_side "$n" "$build/firdesign -q -r 48000 -n $n $outs $layout" \
 		"sim $n $build/firload $load")
+	printf '%10s %10s %10s %7.2f\n' "$n" "$mine" "$base" "$(echo "$mine $base" | awk '{ print $1 / $2 }')"
+done
+
+echo
+echo "firdesign --phase minimum against its linear run, same outputs (seconds)"
+printf '%10s %10s %10s %7s\n' N minimum linear ratio
+for n in 65536 1048576; do
+	outs="-P $work/x.png -R $work/x.csv -T $work/x.f64"
+	read -r mine base < <(side_by_side "$n" \
+		"$build/firdesign -q -r 48000 -n $n --phase minimum $outs $layout" \
+		"$build/firdesign -q -r 48000 -n $n $outs $layout")
 	printf '%10s %10s %10s %7.2f\n' "$n" "$mine" "$base" "$(echo "$mine $base" | awk '{ print $1 / $2 }')"
 done
