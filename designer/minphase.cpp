@@ -27,8 +27,9 @@ int minphase_init(minphase_state &state, int32_t length, int32_t size)
 	// and the grid is half the size.
 	state.real = fftw_alloc_real(static_cast<size_t>(m) + 2);
 	state.bins = reinterpret_cast<fftw_complex *>(state.real);
-	state.spare = fftw_alloc_real(static_cast<size_t>(m / 2));
-	if (state.real != nullptr && state.spare != nullptr) {
+	state.spare = fftw_alloc_real(static_cast<size_t>(m / 2) + 1);
+	state.spare2 = fftw_alloc_real(static_cast<size_t>(m / 2) + 1);
+	if (state.real != nullptr && state.spare != nullptr && state.spare2 != nullptr) {
 		// Estimated, not measured: on a grid this large measuring would
 		// cost more than the few transforms of a design. One plan serves
 		// all of them (see below), so it is made once. The largest grids
@@ -56,101 +57,126 @@ namespace
 // sequence's transform is real and the inverse's times M, so the cepstrum
 // comes from the forward transform of the mirrored log magnitude; the
 // real taps of a conjugate-symmetric spectrum R + jI come from that of
-// R + I (R even and I odd): M h[n] = Re + Im of it.
+// R + I (R even and I odd): M h[n] = Re + Im of it. Between transforms,
+// values go through spare and spare2 rather than being moved within the
+// grid, where bins not yet read would be overwritten: so each pass over
+// the grid splits in two halves done at once.
+
+// Passes that only move values split from this many on; those that take
+// logarithms or exponentials from halves_least.
+constexpr size_t moves_split = size_t{1} << 16;
 
 // The log magnitude of taps on the grid of g, floored, made into the real
-// cepstrum (times M) in g.real[0..M/2]. Returns false for a flat
+// cepstrum (times M) in g.spare[0..M/2], and how much of it lies in the
+// half nearest to M/2 (where the grid's aliasing folds it over: the sum of
+// |c[n]| from M/4 to M/2, over M) into *aliased. Returns false for a flat
 // magnitude (or none), whose gain goes to *flat.
-bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat)
+bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, double *aliased)
 {
 	int32_t m = g.size, h = m / 2;
-	double *x = g.real;
-	fftw_complex *bins = g.bins;
+	double *x = g.real, *spare = g.spare;
+	const fftw_complex *bins = g.bins;
 	size_t n = std::min(taps.size(), static_cast<size_t>(m));
 	std::memcpy(x, taps.data(), n * sizeof(double));
 	std::fill(x + n, x + m, 0.0);
 	fftw_execute(g.forward);
 	// Squared magnitudes: half the log of them is the log of the gain.
-	// (x[k] is written where bin k or one before it lay, all read.)
-	double top = 0, bottom = HUGE_VAL;
-	for (int32_t k = 0; k <= h; k++) {
-		double p = bins[k][0] * bins[k][0] + bins[k][1] * bins[k][1];
-		x[k] = p;
-		top = std::max(top, p);
-		bottom = std::min(bottom, p);
-	}
+	auto half = static_cast<size_t>(h) + 1;
+	double top[2] = {0, 0}, bottom[2] = {HUGE_VAL, HUGE_VAL};
+	in_halves(
+	        half,
+	        [&](size_t begin, size_t end) {
+		        int part = begin == 0 ? 0 : 1;
+		        for (size_t k = begin; k < end; k++) {
+			        double p = bins[k][0] * bins[k][0] + bins[k][1] * bins[k][1];
+			        spare[k] = p;
+			        top[part] = std::max(top[part], p);
+			        bottom[part] = std::min(bottom[part], p);
+		        }
+	        },
+	        moves_split);
+	double highest = std::max(top[0], top[1]), lowest = std::min(bottom[0], bottom[1]);
 	// A flat magnitude, or none at all: the taps are one impulse (within
 	// rounding), and that impulse at tap 0 is the answer, exactly.
-	if (!(top > 0) || bottom >= top * (1 - 2e-12)) {
+	if (!(highest > 0) || lowest >= highest * (1 - 2e-12)) {
 		*flat = 0;
 		for (double t : taps)
 			*flat = std::max(*flat, std::fabs(t));
 		return false;
 	}
-	double floor = top * minphase_floor * minphase_floor;
-	in_halves(static_cast<size_t>(h) + 1, [x, floor](size_t begin, size_t end) {
-		for (size_t k = begin; k < end; k++)
-			x[k] = 0.5 * std::log(std::max(x[k], floor));
+	double floor = highest * minphase_floor * minphase_floor;
+	in_halves(half, [&](size_t begin, size_t end) {
+		for (size_t k = begin; k < end; k++) {
+			double v = 0.5 * std::log(std::max(spare[k], floor));
+			x[k] = v;
+			if (k > 0 && k < static_cast<size_t>(h))
+				x[m - static_cast<int32_t>(k)] = v;
+		}
 	});
-	for (int32_t k = 1; k < h; k++)
-		x[m - k] = x[k];
 	fftw_execute(g.forward);
-	for (int32_t i = 0; i <= h; i++)
-		x[i] = bins[i][0];
+	double far[2] = {0, 0};
+	auto from = static_cast<size_t>(h / 2);
+	in_halves(
+	        half,
+	        [&](size_t begin, size_t end) {
+		        double sum = 0;
+		        for (size_t i = begin; i < end; i++) {
+			        spare[i] = bins[i][0];
+			        if (i >= from)
+				        sum += std::fabs(spare[i]);
+		        }
+		        far[begin == 0 ? 0 : 1] = sum;
+	        },
+	        moves_split);
+	*aliased = (far[0] + far[1]) / m;
 	return true;
 }
 
-// How much of the cepstrum lies in the half of it nearest to M/2, where
-// the grid's aliasing folds it over: the sum of |c[n]| for n from M/4 to
-// M/2.
-double aliased(const minphase_state &g)
-{
-	int32_t h = g.size / 2;
-	double sum = 0;
-	for (int32_t i = h / 2; i <= h; i++)
-		sum += std::fabs(g.real[i]);
-	return sum / g.size;
-}
-
-// From the cepstrum in g.real, the minimum-phase filter into taps.
+// From the cepstrum in g.spare, the minimum-phase filter into taps.
 void synthesize(minphase_state &g, std::span<double> taps, double sign)
 {
 	int32_t m = g.size, h = m / 2;
-	double *x = g.real;
-	fftw_complex *bins = g.bins;
+	double *x = g.real, *spare = g.spare, *spare2 = g.spare2;
+	const fftw_complex *bins = g.bins;
 	// Folded: c[0] and c[M/2] once, the causal half twice, the
 	// anti-causal half gone; 1/M taken here.
 	double scale = 1.0 / m;
-	x[0] *= scale;
-	for (int32_t i = 1; i < h; i++)
-		x[i] *= 2 * scale;
-	x[h] *= scale;
-	std::fill(x + h + 1, x + m, 0.0);
+	in_halves(
+	        static_cast<size_t>(m),
+	        [&](size_t begin, size_t end) {
+		        for (size_t i = begin; i < end; i++) {
+			        auto j = static_cast<int32_t>(i);
+			        x[i] = j == 0 || j == h ? spare[i] * scale
+			               : j < h          ? spare[i] * (2 * scale)
+			                                : 0.0;
+		        }
+	        },
+	        moves_split);
 
 	// Its transform is the log of the minimum-phase response; its
 	// exponential, as R + I and R - I, transformed, gives the taps.
 	fftw_execute(g.forward);
-	// R + I and R - I in bin k's place; then R + I goes where bin k or
-	// one before it lay, all read, and R - I waits in spare, since its
-	// place holds bins not yet read.
 	double factor = scale * sign;
-	in_halves(static_cast<size_t>(h) + 1, [bins, factor](size_t begin, size_t end) {
+	auto half = static_cast<size_t>(h) + 1;
+	in_halves(half, [&](size_t begin, size_t end) {
 		for (size_t k = begin; k < end; k++) {
 			double a = std::exp(bins[k][0]) * factor;
 			double phi = bins[k][1];
 			double re = a * std::cos(phi), im = a * std::sin(phi);
-			bins[k][0] = re + im;
-			bins[k][1] = re - im;
+			spare[k] = re + im;
+			spare2[k] = re - im;
 		}
 	});
-	for (int32_t k = 0; k <= h; k++) {
-		double sum = bins[k][0];
-		if (k < h)
-			g.spare[k] = bins[k][1];
-		x[k] = sum;
-	}
-	for (int32_t k = 1; k < h; k++)
-		x[m - k] = g.spare[k];
+	in_halves(
+	        half,
+	        [&](size_t begin, size_t end) {
+		        for (size_t k = begin; k < end; k++) {
+			        x[k] = spare[k];
+			        if (k > 0 && k < static_cast<size_t>(h))
+				        x[m - static_cast<int32_t>(k)] = spare2[k];
+		        }
+	        },
+	        moves_split);
 	fftw_execute(g.forward);
 	size_t n = std::min(taps.size(), static_cast<size_t>(h));
 	for (size_t i = 0; i < n; i++)
@@ -161,8 +187,8 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 
 void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 {
-	double gain = 0;
-	if (!cepstrum(state, taps, &gain)) {
+	double gain = 0, aliased = 0;
+	if (!cepstrum(state, taps, &gain, &aliased)) {
 		std::fill(taps.begin(), taps.end(), 0.0);
 		if (!taps.empty())
 			taps[0] = sign * gain;
@@ -172,7 +198,7 @@ void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 	// grid four times finer at a time, up to minphase_finest points, on
 	// a grid of this call only, so that the taps of a layout never depend
 	// on what was designed before.
-	if (aliased(state) > minphase_aliasing && state.size < minphase_finest) {
+	if (state.size < minphase_finest && aliased > minphase_aliasing) {
 		minphase_state finer;
 		int32_t size = state.size;
 		bool have = false;
@@ -180,9 +206,9 @@ void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 			size = std::min(size * 4, minphase_finest);
 			if (minphase_init(finer, state.length, size) == 0)
 				break;
-			cepstrum(finer, taps, &gain);
+			cepstrum(finer, taps, &gain, &aliased);
 			have = true;
-			if (!(aliased(finer) > minphase_aliasing))
+			if (!(aliased > minphase_aliasing))
 				break;
 		}
 		if (have) {
@@ -191,7 +217,7 @@ void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 			return;
 		}
 		// No memory for a finer grid: the state's, redone.
-		cepstrum(state, taps, &gain);
+		cepstrum(state, taps, &gain, &aliased);
 	}
 	synthesize(state, taps, sign);
 }
@@ -202,5 +228,6 @@ void minphase_free(minphase_state &state)
 		fftw_destroy_plan(state.forward);
 	fftw_free(state.real);
 	fftw_free(state.spare);
+	fftw_free(state.spare2);
 	state = minphase_state{};
 }

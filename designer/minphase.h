@@ -36,7 +36,8 @@ struct minphase_state {
 	int32_t size = 0;             // grid points M
 	double *real = nullptr;       // M + 2 doubles
 	fftw_complex *bins = nullptr; // M/2 + 1 values, in real's memory
-	double *spare = nullptr;      // M/2 doubles
+	double *spare = nullptr;      // M/2 + 1 doubles
+	double *spare2 = nullptr;     // M/2 + 1 doubles
 	fftw_plan forward = nullptr;  // real -> bins, every transform of a design
 };
 
