@@ -195,7 +195,7 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 	// cheap to sum: put them on the grid it is evaluated from (without
 	// it, the response is summed over them).
 	if (minimum && !have_spread && !plan_spread.wanted)
-		plan_spread.start();
+		have_spread = spread_init(state.spread, n) == 1;
 	plan_spread.finish();
 	if (minimum && have_spread)
 		spread_taps(state.spread,

@@ -1,5 +1,7 @@
 #include "spread.h"
 
+#include "halves.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -75,11 +77,12 @@ int spread_init(spread_state &state, int32_t length)
 	state.centre = length / 2;
 	size_t half = static_cast<size_t>(p / 2 + 1);
 	state.real = fftw_alloc_real(static_cast<size_t>(p));
+	state.real2 = fftw_alloc_real(static_cast<size_t>(p));
 	state.gain = fftw_alloc_complex(half);
 	state.delay = fftw_alloc_complex(half);
 	state.window = fftw_alloc_real(static_cast<size_t>(state.centre) + 1);
-	if (state.real != nullptr && state.gain != nullptr && state.delay != nullptr &&
-	    state.window != nullptr)
+	if (state.real != nullptr && state.real2 != nullptr && state.gain != nullptr &&
+	    state.delay != nullptr && state.window != nullptr)
 		state.plan =
 		        fftw_plan_dft_r2c_1d(state.size, state.real, state.gain, FFTW_ESTIMATE);
 	if (state.plan == nullptr) {
@@ -102,21 +105,24 @@ void spread_taps(spread_state &state, std::span<const double> taps, bool delays)
 	int32_t n = std::min(state.length, static_cast<int32_t>(taps.size()));
 	int32_t p = state.size, c = state.centre;
 	// Tap n at grid index n - centre, modulo P: the sum is taken about the
-	// centre, where the window's transform is widest.
-	auto fill = [&](bool weighted) {
-		std::fill(state.real, state.real + p, 0.0);
+	// centre, where the window's transform is widest. The delay's grid is
+	// made at the same time as the gain's, in a thread of its own.
+	auto fill = [&state, taps, n, p, c](double *real, fftw_complex *out, bool weighted) {
+		std::fill(real, real + p, 0.0);
 		for (int32_t i = 0; i < n; i++) {
 			int32_t m = i - c;
 			double v = taps[static_cast<size_t>(i)] / state.window[std::abs(m)];
-			state.real[m < 0 ? m + p : m] = weighted ? m * v : v;
+			real[m < 0 ? m + p : m] = weighted ? m * v : v;
 		}
+		fftw_execute_dft_r2c(state.plan, real, out);
 	};
-	fill(false);
-	fftw_execute_dft_r2c(state.plan, state.real, state.gain);
-	if (delays) {
-		fill(true);
-		fftw_execute_dft_r2c(state.plan, state.real, state.delay);
-	}
+	alongside delay{[&] { fill(state.real2, state.delay, true); }};
+	if (delays && n >= static_cast<int32_t>(halves_least))
+		delay.start();
+	fill(state.real, state.gain, false);
+	if (delays && !delay.wanted)
+		fill(state.real2, state.delay, true);
+	delay.finish();
 	state.filled = true;
 }
 
@@ -168,6 +174,7 @@ void spread_free(spread_state &state)
 	if (state.plan != nullptr)
 		fftw_destroy_plan(state.plan);
 	fftw_free(state.real);
+	fftw_free(state.real2);
 	fftw_free(state.gain);
 	fftw_free(state.delay);
 	fftw_free(state.window);

@@ -21,6 +21,7 @@ struct spread_state {
 	int32_t size = 0;              // grid points P, even, at least 2 * length
 	int32_t centre = 0;            // the tap the phase is taken about, length / 2
 	double *real = nullptr;        // P doubles
+	double *real2 = nullptr;       // P doubles, for the delay's grid
 	fftw_complex *gain = nullptr;  // P/2 + 1: the taps' grid
 	fftw_complex *delay = nullptr; // P/2 + 1: the grid of (n - centre) times them
 	double *window = nullptr;      // centre + 1: the window's transform, by |n - centre|
