@@ -32,13 +32,15 @@ inline constexpr double minphase_floor = 1e-4;
 
 // The grid and its plan, made once for a length and reused.
 struct minphase_state {
-	int32_t length = 0;           // the taps this grid serves
-	int32_t size = 0;             // grid points M
-	double *real = nullptr;       // M + 2 doubles
-	fftw_complex *bins = nullptr; // M/2 + 1 values, in real's memory
-	double *spare = nullptr;      // M/2 + 1 doubles
-	double *spare2 = nullptr;     // M/2 + 1 doubles
-	fftw_plan forward = nullptr;  // real -> bins, every transform of a design
+	int32_t length = 0;               // the taps this grid serves
+	int32_t size = 0;                 // grid points M
+	double *real = nullptr;           // M + 2 doubles
+	fftw_complex *bins = nullptr;     // M/2 + 1 values, in real's memory
+	double *spare = nullptr;          // M/2 + 1 doubles
+	double *spare2 = nullptr;         // M/2 + 1 doubles
+	fftw_complex *twiddles = nullptr; // fine, then M/4 / fine + 1 coarse, values
+	int32_t fine = 1;                 // the fine table's length
+	fftw_plan forward = nullptr;      // the complex transform of M/2 points, in place
 };
 
 // The grid size for length taps (>= 1): the smallest power of two of at
