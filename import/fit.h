@@ -36,6 +36,11 @@ bool within(double g, double want, fit_tolerance t);
 // above).
 bool within_tolerance(double g, double want, double scale = 1.0);
 
+// v written with digits significant digits (printf's %.*g, 1 to 9), and
+// the number that text reads back as: the same number, without the text
+// where it can be worked out exactly.
+double rounded(double v, int digits);
+
 // Grid the curve is sampled on first: 24 points an octave from 10/1024 Hz
 // to 10 Hz, 384 an octave from 10 Hz to rate/2, each frequency rounded to
 // six significant digits so the layout can state it exactly.
