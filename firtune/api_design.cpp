@@ -229,6 +229,8 @@ http_answer post_design(const api_call &c)
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
 	design_summary summary = summarize(eq, resp, layout.c_str(), false);
+	// Live loads this design next: the guard takes the summary's figure.
+	c.session.kept_peak_db = summary.top.db;
 	// Linear phase delays every frequency alike, by its latency.
 	if (phase == eq_phase::minimum)
 		out["group_delay_ms"] = resp.delay_ms;

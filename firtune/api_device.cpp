@@ -55,7 +55,7 @@ http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channe
 	design_outcome o = design_kept(s, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
+	if (std::string why = kept_gain_refusal(s); !why.empty())
 		return refusal(422, why);
 	return write_channels(s, channels, false);
 }
@@ -104,7 +104,7 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(422, "channel " + key + ": Too much input data");
 			return false;
 		}
-		s.kept.clear();
+		forget_kept(s);
 		design_outcome o = design_source(s.eq, source, s.phase);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);

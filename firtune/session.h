@@ -9,6 +9,7 @@
 #include "unique_fd.h"
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,6 +54,9 @@ struct tune_session {
 	// What eq holds now, when design_kept designed it: the phase's name, a
 	// newline and the layout; empty when unknown.
 	std::string kept;
+	// That design's true peak gain in dB once a summary or the gain guard
+	// worked it out; NaN while unknown.
+	double kept_peak_db = std::numeric_limits<double>::quiet_NaN();
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
@@ -105,6 +109,9 @@ eq_phase profile_phase(const profile &p);
 // s.eq clears s.kept.
 design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase);
 
+// Before any other design into s.eq: what design_kept kept is gone.
+void forget_kept(tune_session &s);
+
 // A channel's source made into the layout the designer reads, as firdesign
 // reads its input: a layout as it is (up to its first NUL), other formats
 // through the importer with its default options (Equalizer APO band lists
@@ -124,6 +131,10 @@ design_outcome design_source(eq_state &eq, std::string_view text,
 // peak gain (the summary's figure) is within limit_db, else
 // "peak gain +55.2 dB exceeds the limit of +12 dB".
 std::string gain_refusal(const eq_state &eq, double limit_db);
+
+// The same for the design design_kept left in s.eq, by its peak gain as
+// worked out once (by the summary of /api/design, or here).
+std::string kept_gain_refusal(tune_session &s);
 
 // Writes the taps (N of them) to one channel, or the disable request when
 // taps is null. "" on success, else why.

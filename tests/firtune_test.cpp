@@ -1037,6 +1037,23 @@ TEST(firtune, measures_a_channel_and_puts_its_filter_back)
 			          511)
 			        << c.name;
 		}
+		// A load of what was loaded last, while channel 1 is measured
+		// through the flat filter designed for it, writes that again.
+		if (c.status == 202 && c.loaded_first) {
+			ASSERT_EQ(call(s, "POST", "/api/load", lift).status, 200) << c.name;
+			reply other =
+			        call(s, "POST", "/api/measure", R"({"channel":1,"seconds":2})");
+			ASSERT_EQ(other.status, 202) << other.body;
+			ASSERT_EQ(call(s, "POST", "/api/load", lift).status, 200) << c.name;
+			writes = journal_writes(read_file(s.journal.path));
+			auto last0 =
+			        std::find_if(writes.rbegin(), writes.rend(),
+			                     [](const journal_write &w) { return w.channel == 0; });
+			ASSERT_NE(last0, writes.rend());
+			EXPECT_EQ(last0->taps, writes.front().taps) << c.name;
+			measured(s,
+			         nlohmann::json::parse(other.body, nullptr, false).value("id", 0));
+		}
 		EXPECT_EQ(s.stop(), 0) << c.name;
 	}
 }
