@@ -44,9 +44,12 @@ export function drawRequested()
 	const c = current();
 	const sum = drawBands();
 	drawCurve(state.plot, state.plot.requested, sum ?? dbCurve(state.layouts[c]));
+	// A channel linked to the one shown lies under its curve: only those
+	// that differ are drawn.
 	const others = [];
+	const own = layoutText(c);
 	state.layouts.forEach((layout, i) => {
-		if (i !== c)
+		if (i !== c && layoutText(i) !== own)
 			others.push(dbCurve(layout));
 	});
 	drawOthers(state.plot, others);
