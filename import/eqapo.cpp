@@ -502,6 +502,29 @@ double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 	return gain;
 }
 
+void eqapo_gains(const eqapo_chain &chain, std::span<const double> f, std::span<double> out,
+                 double rate)
+{
+	if (!chain.graphic.empty() || chain.powers.size() != chain.filters.size() ||
+	    chain.filters.empty()) {
+		for (size_t i = 0; i < f.size(); i++)
+			out[i] = eqapo_gain(chain, f[i], rate);
+		return;
+	}
+	// The angle's part at each frequency, and which form it takes.
+	std::vector<double> phi(f.size());
+	std::vector<unsigned char> high(f.size());
+	for (size_t i = 0; i < f.size(); i++) {
+		biquad_angle at = angle_at(f[i], rate);
+		phi[i] = at.phi;
+		high[i] = at.sign < 0 ? 1 : 0;
+		out[i] = chain.preamp_gain;
+	}
+	for (const biquad_powers &p : chain.powers)
+		for (size_t i = 0; i < f.size(); i++)
+			out[i] *= powers_gain(p, {phi[i], high[i] != 0 ? -1.0 : 1.0});
+}
+
 int eqapo_line_at(const eqapo_chain &chain, double f, double rate)
 {
 	int line = 0;

@@ -1,5 +1,7 @@
 #include "fit.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -182,6 +184,40 @@ known_gains carried(std::span<const double> grid, const known_gains &k,
 	return out;
 }
 
+// gains at every f, into g: the upper half in a second thread when there
+// are many. Every point is worked out on its own, so the numbers are those
+// of one call, whichever thread ran.
+struct half_gains {
+	const gain_batch *gains;
+	std::span<const double> f;
+	std::span<double> g;
+};
+
+void *gains_in_thread(void *job)
+{
+	auto &j = *static_cast<half_gains *>(job);
+	(*j.gains)(j.f, j.g);
+	return nullptr;
+}
+
+void gains_in_two(const gain_batch &gains, std::span<const double> f, std::span<double> g)
+{
+	constexpr size_t worth_a_thread = 4096;
+	if (f.size() < worth_a_thread) {
+		gains(f, g);
+		return;
+	}
+	size_t half = f.size() / 2;
+	half_gains upper{&gains, f.subspan(half), g.subspan(half)};
+	pthread_t helper;
+	bool threaded = pthread_create(&helper, nullptr, gains_in_thread, &upper) == 0;
+	gains(f.first(half), g.first(half));
+	if (threaded)
+		pthread_join(helper, nullptr);
+	else
+		gains_in_thread(&upper);
+}
+
 } // namespace
 
 double rounded(double v, int digits)
@@ -242,13 +278,13 @@ std::vector<double> fit_grid(double rate)
 	return grid;
 }
 
-fit_result fit_curve(const std::function<double(double)> &gain, double rate, size_t max_bytes)
+fit_result fit_curve(const gain_batch &gains, double rate, size_t max_bytes)
 {
 	fit_result result;
 	double ceiling = std::pow(10.0, fit_ceiling_db / 20);
-	// The source's gain at f, or false with the result's status set.
-	auto sample = [&](double f, double &g) {
-		g = gain(f);
+	// Whether the source's gain g at f can be fitted; false with the
+	// result's status set.
+	auto usable = [&](double f, double g) {
 		if (!std::isfinite(g) || g < 0)
 			result.status = fit_status::not_finite;
 		else if (g > ceiling)
@@ -263,26 +299,26 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 	std::vector<double> freq = fit_grid(rate);
 	known_gains known;
 	known.at.assign(freq.size(), std::nan(""));
-	known.below.resize(freq.size() * subdivisions);
 	// First the whole curve on the dense grid: where it is not finite, or
 	// where it peaks above the ceiling. Its gains are the first round's.
+	std::vector<double> dense(freq.size() * subdivisions);
+	for (size_t i = 0; i < freq.size(); i++)
+		for (int j = 1; j <= subdivisions; j++)
+			dense[i * subdivisions + static_cast<size_t>(j - 1)] =
+			        checked_point(i == 0 ? 0 : freq[i - 1], freq[i], j);
+	known.below.resize(dense.size());
+	gains_in_two(gains, dense, known.below);
 	double peak = 0, peak_hz = 0;
-	for (size_t i = 0; i < freq.size(); i++) {
-		double lo = i == 0 ? 0 : freq[i - 1];
-		for (int j = 1; j <= subdivisions; j++) {
-			double f = checked_point(lo, freq[i], j), g = gain(f);
-			if (!std::isfinite(g) || g < 0) {
-				result.status = fit_status::not_finite;
-				result.at_hz = f;
-				return result;
-			}
-			if (g > peak) {
-				peak = g;
-				peak_hz = f;
-			}
-			known.below[i * subdivisions + static_cast<size_t>(j - 1)] = g;
-			if (j == subdivisions && f == freq[i])
-				known.at[i] = g;
+	for (size_t k = 0; k < dense.size(); k++) {
+		double g = known.below[k];
+		if (!std::isfinite(g) || g < 0) {
+			result.status = fit_status::not_finite;
+			result.at_hz = dense[k];
+			return result;
+		}
+		if (g > peak) {
+			peak = g;
+			peak_hz = dense[k];
 		}
 	}
 	if (peak > ceiling) {
@@ -290,14 +326,45 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 		result.at_hz = peak_hz;
 		return result;
 	}
+	for (size_t i = 0; i < freq.size(); i++)
+		if (dense[i * subdivisions + subdivisions - 1] == freq[i])
+			known.at[i] = known.below[i * subdivisions + subdivisions - 1];
 	double first_bad = -1;
 	for (int round = 0; round < rounds; round++) {
 		size_t n = freq.size();
 		std::vector<double> &want = known.at;
+		// The gains not known yet: at new grid points, and at the checked
+		// points of new intervals (0 Hz too, below the first point). They
+		// are used, and refused, in the order the check comes to them.
+		std::vector<double> f_new;
+		std::vector<double *> to;
+		for (size_t i = 0; i < n; i++)
+			if (std::isnan(want[i])) {
+				f_new.push_back(freq[i]);
+				to.push_back(&want[i]);
+			}
+		double at_zero = 0;
+		f_new.push_back(0);
+		to.push_back(&at_zero);
+		for (size_t i = 0; i < n; i++) {
+			double *below = &known.below[i * subdivisions];
+			if (!std::isnan(below[0]))
+				continue;
+			for (int j = 1; j < subdivisions; j++) {
+				f_new.push_back(
+				        checked_point(i == 0 ? 0 : freq[i - 1], freq[i], j));
+				to.push_back(&below[j - 1]);
+			}
+		}
+		std::vector<double> g_new(f_new.size());
+		gains_in_two(gains, f_new, g_new);
+		for (size_t k = 0; k < to.size(); k++)
+			*to[k] = g_new[k];
+
 		std::vector<double> g(n);
 		std::vector<unsigned char> region(n);
 		for (size_t i = 0; i < n; i++) {
-			if (std::isnan(want[i]) && !sample(freq[i], want[i]))
+			if (!usable(freq[i], want[i]))
 				return result;
 			g[i] = rounded(want[i], 9);
 			region[i] = static_cast<unsigned char>(region_at(freq[i], rate));
@@ -311,16 +378,12 @@ fit_result fit_curve(const std::function<double(double)> &gain, double rate, siz
 		// The checked point j below grid point i (j 0: 0 Hz).
 		auto check = [&](size_t i, int j, double line) {
 			double lo = i == 0 ? 0 : freq[i - 1], hi = freq[i];
-			double f = checked_point(lo, hi, j), w = 0;
-			double *cached =
-			        j > 0 ? &known.below[i * subdivisions + static_cast<size_t>(j - 1)]
-			              : nullptr;
-			if (cached != nullptr && !std::isnan(*cached))
-				w = *cached;
-			else if (!sample(f, w))
+			double f = checked_point(lo, hi, j);
+			double w =
+			        j == 0 ? at_zero
+			               : known.below[i * subdivisions + static_cast<size_t>(j - 1)];
+			if (!usable(f, w))
 				return false;
-			else if (cached != nullptr)
-				*cached = w;
 			if (!within_bound(line, w, bounds.dense[region_at(f, rate)],
 			                  bounds.floor_gain)) {
 				if (first_bad < 0)

@@ -60,9 +60,14 @@ struct fit_result {
 	std::string layout;
 };
 
-// The layout of breakpoints that follows gain (the source's linear gain at
-// f Hz, f from 0 to rate/2), frequencies and gains written to nine
-// significant digits at most. The fit holds half the tolerance at its grid
-// points; the result is checked on a grid ten times denser, and the fit's
-// grid is refined where that check fails, until it holds.
-fit_result fit_curve(const std::function<double(double)> &gain, double rate, size_t max_bytes);
+// The source's linear gain at every frequency of f (from 0 to rate/2),
+// into g, as long as f. Called from two threads at once, on different
+// frequencies.
+using gain_batch = std::function<void(std::span<const double> f, std::span<double> g)>;
+
+// The layout of breakpoints that follows the source's gains, frequencies
+// and gains written to nine significant digits at most. The fit holds half
+// the tolerance at its grid points; the result is checked on a grid ten
+// times denser, and the fit's grid is refined where that check fails,
+// until it holds.
+fit_result fit_curve(const gain_batch &gains, double rate, size_t max_bytes);
