@@ -520,9 +520,21 @@ void eqapo_gains(const eqapo_chain &chain, std::span<const double> f, std::span<
 		high[i] = at.sign < 0 ? 1 : 0;
 		out[i] = chain.preamp_gain;
 	}
+	// powers_gain over each run of points of one form, its coefficients
+	// fixed.
 	for (const biquad_powers &p : chain.powers)
-		for (size_t i = 0; i < f.size(); i++)
-			out[i] *= powers_gain(p, {phi[i], high[i] != 0 ? -1.0 : 1.0});
+		for (size_t start = 0, end = 0; start < f.size(); start = end) {
+			int h = high[start];
+			while (end < f.size() && high[end] == h)
+				end++;
+			const double *n = p.num[h], *d = p.den[h];
+			double n0 = n[0], n1 = n[1], n2 = n[2], d0 = d[0], d1 = d[1], d2 = d[2];
+			for (size_t i = start; i < end; i++) {
+				double x = phi[i];
+				out[i] *= std::sqrt(std::fabs((n0 - n1 * x + n2 * x * x) /
+				                              (d0 - d1 * x + d2 * x * x)));
+			}
+		}
 }
 
 int eqapo_line_at(const eqapo_chain &chain, double f, double rate)
