@@ -222,15 +222,13 @@ http_answer post_design(const api_call &c)
 	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	response resp = design_response(eq);
+	const response &resp = kept_response(c.session);
 	json out = json::object();
 	out["phase"] = phase_name(phase);
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
-	design_summary summary = summarize(eq, resp, layout.c_str(), false);
-	// Live loads this design next: the guard takes the summary's figure.
-	c.session.kept_peak_db = summary.top.db;
+	const design_summary &summary = kept_summary(c.session);
 	// Linear phase delays every frequency alike, by its latency.
 	if (phase == eq_phase::minimum)
 		out["group_delay_ms"] = resp.delay_ms;
@@ -327,7 +325,7 @@ http_answer post_export(const api_call &c)
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (k->ext == "csv")
-		a.body = response_table(design_response(eq));
+		a.body = response_table(kept_response(c.session));
 	else
 		a.body = tap_bytes(k->ext,
 		                   std::span<const double>(eq.time, static_cast<size_t>(eq.length)),

@@ -6,6 +6,7 @@
 #include "path.h"
 #include "response.h"
 #include "staged.h"
+#include "summary.h"
 
 #include <dirent.h>
 #include <sysexits.h>
@@ -204,14 +205,34 @@ design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase 
 	}
 	design_outcome o = design_layout(s.eq, layout, phase);
 	s.kept = o.ok ? std::move(key) : std::string();
-	s.kept_peak_db = std::numeric_limits<double>::quiet_NaN();
+	s.kept_response.reset();
+	s.kept_summary.reset();
 	return o;
 }
 
 void forget_kept(tune_session &s)
 {
 	s.kept.clear();
-	s.kept_peak_db = std::numeric_limits<double>::quiet_NaN();
+	s.kept_response.reset();
+	s.kept_summary.reset();
+}
+
+const response &kept_response(tune_session &s)
+{
+	if (!s.kept_response)
+		s.kept_response = std::make_shared<const response>(design_response(s.eq));
+	return *s.kept_response;
+}
+
+const design_summary &kept_summary(tune_session &s)
+{
+	if (!s.kept_summary) {
+		// The layout follows the phase's name in the key.
+		std::string layout = s.kept.substr(std::min(s.kept.size(), s.kept.find('\n') + 1));
+		s.kept_summary = std::make_shared<const design_summary>(
+		        summarize(s.eq, kept_response(s), layout.c_str(), false));
+	}
+	return *s.kept_summary;
 }
 
 design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)
@@ -264,9 +285,7 @@ std::string kept_gain_refusal(tune_session &s)
 {
 	if (s.kept.empty())
 		return gain_refusal(s.eq, s.max_gain_db);
-	if (std::isnan(s.kept_peak_db))
-		s.kept_peak_db = peak_db_of(s.eq);
-	return peak_refusal(s.kept_peak_db, s.max_gain_db);
+	return peak_refusal(kept_summary(s).top.db, s.max_gain_db);
 }
 
 std::string write_channel(tune_session &s, int32_t channel, double *taps)
