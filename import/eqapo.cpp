@@ -529,11 +529,19 @@ void eqapo_gains(const eqapo_chain &chain, std::span<const double> f, std::span<
 				end++;
 			const double *n = p.num[h], *d = p.den[h];
 			double n0 = n[0], n1 = n[1], n2 = n[2], d0 = d[0], d1 = d[1], d2 = d[2];
-			for (size_t i = start; i < end; i++) {
-				double x = phi[i];
-				out[i] *= std::sqrt(std::fabs((n0 - n1 * x + n2 * x * x) /
-				                              (d0 - d1 * x + d2 * x * x)));
+			auto ratio = [&](double x) {
+				return (n0 - n1 * x + n2 * x * x) / (d0 - d1 * x + d2 * x * x);
+			};
+			// Two points a step, which the compiler may work out side by
+			// side: each is still its own correctly rounded operations.
+			size_t i = start;
+			for (; i + 2 <= end; i += 2) {
+				double q0 = ratio(phi[i]), q1 = ratio(phi[i + 1]);
+				out[i] *= std::sqrt(std::fabs(q0));
+				out[i + 1] *= std::sqrt(std::fabs(q1));
 			}
+			if (i < end)
+				out[i] *= std::sqrt(std::fabs(ratio(phi[i])));
 		}
 }
 
