@@ -22,6 +22,10 @@ http_answer post_export(const api_call &c);
 http_answer post_load(const api_call &c);
 http_answer post_bypass(const api_call &c);
 http_answer post_off(const api_call &c);
+// The design design_kept left in the session written to channels, as
+// /api/load writes it: its answer, or {"error"} when nothing was written
+// (no device, a channel measured, over the gain guard's limit).
+nlohmann::json load_kept(tune_session &s, const std::vector<int32_t> &channels);
 http_answer get_profile(const api_call &c);
 http_answer put_profile(const api_call &c);
 

@@ -215,20 +215,31 @@ http_answer post_design(const api_call &c)
 	std::string layout;
 	// A design names its phase, or takes the session's; it changes nothing.
 	eq_phase phase = c.session.phase;
-	if (!json_object(c.request.body, {"layout", "source", "format", "phase"}, body, refused) ||
+	if (!json_object(c.request.body, {"layout", "source", "format", "phase", "load"}, body,
+	                 refused) ||
 	    !design_input(body, eq.rate, layout, refused, &c.session.memo) ||
 	    !optional_phase(body, phase, refused))
 		return refused;
+	// "load": channels the design is also written to, as /api/load writes
+	// it (Live: one request, one design).
+	std::vector<int32_t> load;
+	auto given = body.find("load");
+	bool loading = given != body.end() && !given->is_null();
+	if (loading &&
+	    !channel_list(json::object({{"channels", *given}}), c.session.channels, load, refused))
+		return refused.status == 400
+		               ? refusal(400, "'load' must be an array of channel numbers or null")
+		               : refused;
 	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	response resp = design_response(eq);
+	const response &resp = kept_response(c.session);
 	json out = json::object();
 	out["phase"] = phase_name(phase);
 	out["frequency_hz"] = resp.freq;
 	out["requested_db"] = db_array(resp.requested);
 	out["achieved_db"] = db_array(resp.achieved);
-	design_summary summary = summarize(eq, resp, layout.c_str(), false);
+	const design_summary &summary = kept_summary(c.session);
 	// Linear phase delays every frequency alike, by its latency.
 	if (phase == eq_phase::minimum)
 		out["group_delay_ms"] = resp.delay_ms;
@@ -237,6 +248,8 @@ http_answer post_design(const api_call &c)
 	out["impulse"] = impulse_json(eq);
 	out["breakpoints"] = breakpoints(eq);
 	out["summary"] = summary_json(summary);
+	if (loading)
+		out["load"] = load_kept(c.session, load);
 	return answer(200, out);
 }
 
@@ -325,7 +338,7 @@ http_answer post_export(const api_call &c)
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
 	if (k->ext == "csv")
-		a.body = response_table(design_response(eq));
+		a.body = response_table(kept_response(c.session));
 	else
 		a.body = tap_bytes(k->ext,
 		                   std::span<const double>(eq.time, static_cast<size_t>(eq.length)),

@@ -18,7 +18,7 @@ http_answer no_device()
 
 // Writes the design now in eq.time (or, with off, the disable request) to
 // each channel, one result each.
-http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels, bool off)
+json channel_writes(tune_session &s, const std::vector<int32_t> &channels, bool off)
 {
 	bool any = false;
 	json results = json::array();
@@ -41,7 +41,12 @@ http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels
 			s.phase = s.eq.phase;
 		out["phase"] = phase_name(s.eq.phase);
 	}
-	return answer(200, out);
+	return out;
+}
+
+http_answer write_channels(tune_session &s, const std::vector<int32_t> &channels, bool off)
+{
+	return answer(200, channel_writes(s, channels, off));
 }
 
 // Designs layout with phase and writes it to channels, unless the
@@ -55,7 +60,7 @@ http_answer design_and_write(tune_session &s, const std::vector<int32_t> &channe
 	design_outcome o = design_kept(s, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	if (std::string why = gain_refusal(s.eq, s.max_gain_db); !why.empty())
+	if (std::string why = kept_gain_refusal(s); !why.empty())
 		return refusal(422, why);
 	return write_channels(s, channels, false);
 }
@@ -104,7 +109,7 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 			refused = refusal(422, "channel " + key + ": Too much input data");
 			return false;
 		}
-		s.kept.clear();
+		forget_kept(s);
 		design_outcome o = design_source(s.eq, source, s.phase);
 		if (!o.ok) {
 			refused = refusal(422, "channel " + key + ": " + o.error, o.line);
@@ -116,6 +121,21 @@ bool profile_layouts(tune_session &s, const json &given, std::map<int32_t, std::
 }
 
 } // namespace
+
+json load_kept(tune_session &s, const std::vector<int32_t> &channels)
+{
+	http_answer refused;
+	if (!s.has_device)
+		refused = no_device();
+	else if (channels_free(s, channels, refused)) {
+		std::string why = kept_gain_refusal(s);
+		if (why.empty())
+			return channel_writes(s, channels, false);
+		refused = refusal(422, why);
+	}
+	json out = json::parse(refused.body, nullptr, false);
+	return out.is_object() ? out : json::object({{"error", "not written"}});
+}
 
 http_answer post_load(const api_call &c)
 {

@@ -177,6 +177,7 @@ int start_measure(tune_session &s, const measure_order &o, std::shared_ptr<measu
 	if (!make_sweep(made->order.sweep, made->s, why))
 		return 422;
 	if (!o.loaded) {
+		forget_kept(s);
 		design_outcome d = design_layout(s.eq, "", s.phase);
 		if (!d.ok) {
 			why = d.error;

@@ -6,12 +6,14 @@
 #include "path.h"
 #include "response.h"
 #include "staged.h"
+#include "summary.h"
 
 #include <dirent.h>
 #include <sysexits.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -203,7 +205,34 @@ design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase 
 	}
 	design_outcome o = design_layout(s.eq, layout, phase);
 	s.kept = o.ok ? std::move(key) : std::string();
+	s.kept_response.reset();
+	s.kept_summary.reset();
 	return o;
+}
+
+void forget_kept(tune_session &s)
+{
+	s.kept.clear();
+	s.kept_response.reset();
+	s.kept_summary.reset();
+}
+
+const response &kept_response(tune_session &s)
+{
+	if (!s.kept_response)
+		s.kept_response = std::make_shared<const response>(design_response(s.eq));
+	return *s.kept_response;
+}
+
+const design_summary &kept_summary(tune_session &s)
+{
+	if (!s.kept_summary) {
+		// The layout follows the phase's name in the key.
+		std::string layout = s.kept.substr(std::min(s.kept.size(), s.kept.find('\n') + 1));
+		s.kept_summary = std::make_shared<const design_summary>(
+		        summarize(s.eq, kept_response(s), layout.c_str(), false));
+	}
+	return *s.kept_summary;
 }
 
 design_outcome design_source(eq_state &eq, std::string_view text, eq_phase phase)
@@ -225,18 +254,38 @@ eq_phase profile_phase(const profile &p)
 	return p.phase == "minimum" ? eq_phase::minimum : eq_phase::linear;
 }
 
-std::string gain_refusal(const eq_state &eq, double limit_db)
+namespace
+{
+
+double peak_db_of(const eq_state &eq)
 {
 	// The gains alone: the group delay would change nothing here.
-	double peak_db =
-	        figures_of(eq, response_at_in_two(eq, response_grid(eq.rate)), audio_band(eq.rate))
-	                .top.db;
+	return figures_of(eq, response_at_in_two(eq, response_grid(eq.rate)), audio_band(eq.rate))
+	        .top.db;
+}
+
+std::string peak_refusal(double peak_db, double limit_db)
+{
 	if (!(peak_db > limit_db))
 		return "";
 	char text[128];
 	std::snprintf(text, sizeof text, "peak gain %+.1f dB exceeds the limit of %+g dB", peak_db,
 	              limit_db);
 	return text;
+}
+
+} // namespace
+
+std::string gain_refusal(const eq_state &eq, double limit_db)
+{
+	return peak_refusal(peak_db_of(eq), limit_db);
+}
+
+std::string kept_gain_refusal(tune_session &s)
+{
+	if (s.kept.empty())
+		return gain_refusal(s.eq, s.max_gain_db);
+	return peak_refusal(kept_summary(s).top.db, s.max_gain_db);
 }
 
 std::string write_channel(tune_session &s, int32_t channel, double *taps)

@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
-struct measure_room; // measure_job.h
+struct measure_room;   // measure_job.h
+struct response;       // response.h
+struct design_summary; // summary.h
 
 // Channels counted by filter reads at most.
 inline constexpr int32_t counted_channels = 64;
@@ -53,6 +55,10 @@ struct tune_session {
 	// What eq holds now, when design_kept designed it: the phase's name, a
 	// newline and the layout; empty when unknown.
 	std::string kept;
+	// That design's response on the grid and its summary, once a request
+	// worked them out: a design shown and then loaded needs them twice.
+	std::shared_ptr<const response> kept_response;
+	std::shared_ptr<const design_summary> kept_summary;
 
 	std::string token; // hex; every /api/ request carries it
 	int port = 0;      // where the server listens
@@ -105,6 +111,14 @@ eq_phase profile_phase(const profile &p);
 // s.eq clears s.kept.
 design_outcome design_kept(tune_session &s, const std::string &layout, eq_phase phase);
 
+// Before any other design into s.eq: what design_kept kept is gone.
+void forget_kept(tune_session &s);
+
+// The response (design_response) and the summary (summarize, not
+// imported) of the design design_kept left in s.eq, worked out once.
+const response &kept_response(tune_session &s);
+const design_summary &kept_summary(tune_session &s);
+
 // A channel's source made into the layout the designer reads, as firdesign
 // reads its input: a layout as it is (up to its first NUL), other formats
 // through the importer with its default options (Equalizer APO band lists
@@ -124,6 +138,10 @@ design_outcome design_source(eq_state &eq, std::string_view text,
 // peak gain (the summary's figure) is within limit_db, else
 // "peak gain +55.2 dB exceeds the limit of +12 dB".
 std::string gain_refusal(const eq_state &eq, double limit_db);
+
+// The same for the design design_kept left in s.eq, by its summary's
+// peak gain.
+std::string kept_gain_refusal(tune_session &s);
 
 // Writes the taps (N of them) to one channel, or the disable request when
 // taps is null. "" on success, else why.

@@ -502,6 +502,49 @@ double eqapo_gain(const eqapo_chain &chain, double f, double rate)
 	return gain;
 }
 
+void eqapo_gains(const eqapo_chain &chain, std::span<const double> f, std::span<double> out,
+                 double rate)
+{
+	if (!chain.graphic.empty() || chain.powers.size() != chain.filters.size() ||
+	    chain.filters.empty()) {
+		for (size_t i = 0; i < f.size(); i++)
+			out[i] = eqapo_gain(chain, f[i], rate);
+		return;
+	}
+	// The angle's part at each frequency, and which form it takes.
+	std::vector<double> phi(f.size());
+	std::vector<unsigned char> high(f.size());
+	for (size_t i = 0; i < f.size(); i++) {
+		biquad_angle at = angle_at(f[i], rate);
+		phi[i] = at.phi;
+		high[i] = at.sign < 0 ? 1 : 0;
+		out[i] = chain.preamp_gain;
+	}
+	// powers_gain over each run of points of one form, its coefficients
+	// fixed.
+	for (const biquad_powers &p : chain.powers)
+		for (size_t start = 0, end = 0; start < f.size(); start = end) {
+			int h = high[start];
+			while (end < f.size() && high[end] == h)
+				end++;
+			const double *n = p.num[h], *d = p.den[h];
+			double n0 = n[0], n1 = n[1], n2 = n[2], d0 = d[0], d1 = d[1], d2 = d[2];
+			auto ratio = [&](double x) {
+				return (n0 - n1 * x + n2 * x * x) / (d0 - d1 * x + d2 * x * x);
+			};
+			// Two points a step, which the compiler may work out side by
+			// side: each is still its own correctly rounded operations.
+			size_t i = start;
+			for (; i + 2 <= end; i += 2) {
+				double q0 = ratio(phi[i]), q1 = ratio(phi[i + 1]);
+				out[i] *= std::sqrt(std::fabs(q0));
+				out[i + 1] *= std::sqrt(std::fabs(q1));
+			}
+			if (i < end)
+				out[i] *= std::sqrt(std::fabs(ratio(phi[i])));
+		}
+}
+
 int eqapo_line_at(const eqapo_chain &chain, double f, double rate)
 {
 	int line = 0;

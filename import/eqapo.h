@@ -4,6 +4,7 @@
 
 #include "text.h"
 
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -46,6 +47,11 @@ bool parse_eqapo(std::string_view text, double rate, eqapo_chain &chain, import_
 
 // The chain's linear gain at f Hz: preamp, biquads and graphic EQs.
 double eqapo_gain(const eqapo_chain &chain, double f, double rate);
+
+// eqapo_gain at every frequency of f, into out (as long): the same numbers,
+// worked out a biquad at a time over all of them.
+void eqapo_gains(const eqapo_chain &chain, std::span<const double> f, std::span<double> out,
+                 double rate);
 
 // The source line of the part of the chain that adds most gain at f Hz (a
 // part whose gain is not finite first); 0 for an empty chain.

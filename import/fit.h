@@ -36,6 +36,11 @@ bool within(double g, double want, fit_tolerance t);
 // above).
 bool within_tolerance(double g, double want, double scale = 1.0);
 
+// v written with digits significant digits (printf's %.*g, 1 to 9), and
+// the number that text reads back as: the same number, without the text
+// where it can be worked out exactly.
+double rounded(double v, int digits);
+
 // Grid the curve is sampled on first: 24 points an octave from 10/1024 Hz
 // to 10 Hz, 384 an octave from 10 Hz to rate/2, each frequency rounded to
 // six significant digits so the layout can state it exactly.
@@ -55,9 +60,14 @@ struct fit_result {
 	std::string layout;
 };
 
-// The layout of breakpoints that follows gain (the source's linear gain at
-// f Hz, f from 0 to rate/2), frequencies and gains written to nine
-// significant digits at most. The fit holds half the tolerance at its grid
-// points; the result is checked on a grid ten times denser, and the fit's
-// grid is refined where that check fails, until it holds.
-fit_result fit_curve(const std::function<double(double)> &gain, double rate, size_t max_bytes);
+// The source's linear gain at every frequency of f (from 0 to rate/2),
+// into g, as long as f. Called from two threads at once, on different
+// frequencies.
+using gain_batch = std::function<void(std::span<const double> f, std::span<double> g)>;
+
+// The layout of breakpoints that follows the source's gains, frequencies
+// and gains written to nine significant digits at most. The fit holds half
+// the tolerance at its grid points; the result is checked on a grid ten
+// times denser, and the fit's grid is refined where that check fails,
+// until it holds.
+fit_result fit_curve(const gain_batch &gains, double rate, size_t max_bytes);

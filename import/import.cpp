@@ -218,7 +218,15 @@ bool import_layout(std::string_view text, input_format format, double rate,
 		}
 	}
 
-	fit_result fitted = fit_curve(gain, rate, layout_limit);
+	gain_batch gains = [&](std::span<const double> f, std::span<double> g) {
+		for (size_t i = 0; i < f.size(); i++)
+			g[i] = gain(f[i]);
+	};
+	if (format == input_format::eqapo)
+		gains = [&](std::span<const double> f, std::span<double> g) {
+			eqapo_gains(chain, f, g, rate);
+		};
+	fit_result fitted = fit_curve(gains, rate, layout_limit);
 	char what[160];
 	switch (fitted.status) {
 	case fit_status::ok: break;

@@ -468,8 +468,12 @@ TEST(firtune, page_is_served_by_exact_name_without_the_token)
 		EXPECT_NE(r.head.find("X-Frame-Options: DENY"), std::string::npos);
 		EXPECT_NE(r.head.find("Cache-Control: no-store"), std::string::npos);
 	}
-	// Without a device nothing loads.
+	// Without a device nothing loads; a design asked to is answered, saying
+	// why it was not written.
 	EXPECT_EQ(call(s, "POST", "/api/bypass", R"({"channels":[0]})").status, 409);
+	reply loaded = call(s, "POST", "/api/design", R"({"layout":"100 2\n","load":[0]})");
+	EXPECT_EQ(loaded.status, 200);
+	EXPECT_NE(loaded.body.find("started without a device"), std::string::npos) << loaded.body;
 }
 
 TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
@@ -484,6 +488,7 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 		// What the journal gains: channel and the layout written ("" flat),
 		// or "off".
 		std::vector<std::pair<int, std::string>> writes;
+		const char *says = ""; // in the answer
 	} steps[] = {
 	        {"/api/load",
 	         R"({"channels":[0],"layout":"60 2\n150 2\n300 1\n"})",
@@ -511,12 +516,26 @@ TEST(firtune, loads_a_filter_per_channel_as_firload_designs_it)
 	        {"/api/design", R"({"layout":"60 2\n","phase":"minimum"})", 200, {}},
 	        {"/api/design", R"({"layout":"60 2\n","phase":1})", 400, {}},
 	        {"/api/bypass", R"({"channels":[1],"phase":"linear"})", 200, {{1, ""}}},
+	        // A design that is also written: Live's one request.
+	        {"/api/design",
+	         R"({"layout":"1000 1\n4000 0.5\n","load":[0,1]})",
+	         200,
+	         {{0, right}, {1, right}},
+	         R"("written":true)"},
+	        {"/api/design",
+	         R"({"layout":"1000 8\n","load":[0]})",
+	         200,
+	         {},
+	         "exceeds the limit"},
+	        {"/api/design", R"({"layout":"1000 1\n","load":[7]})", 422, {}, "no channel 7"},
+	        {"/api/design", R"({"layout":"1000 1\n","load":"all"})", 400, {}, "'load'"},
 	};
 	std::map<std::string, std::vector<double>> expected;
 	size_t seen = 0;
 	for (const step &st : steps) {
 		reply r = call(s, "POST", st.path, st.body);
 		EXPECT_EQ(r.status, st.status) << st.path << " " << st.body << "\n" << r.body;
+		EXPECT_NE(r.body.find(st.says), std::string::npos) << st.body << "\n" << r.body;
 		std::vector<journal_write> all = journal_writes(read_file(s.journal.path));
 		ASSERT_EQ(all.size() - seen, st.writes.size()) << st.body;
 		for (size_t i = 0; i < st.writes.size(); i++) {
@@ -1036,6 +1055,23 @@ TEST(firtune, measures_a_channel_and_puts_its_filter_back)
 			                     0.0),
 			          511)
 			        << c.name;
+		}
+		// A load of what was loaded last, while channel 1 is measured
+		// through the flat filter designed for it, writes that again.
+		if (c.status == 202 && c.loaded_first) {
+			ASSERT_EQ(call(s, "POST", "/api/load", lift).status, 200) << c.name;
+			reply other =
+			        call(s, "POST", "/api/measure", R"({"channel":1,"seconds":2})");
+			ASSERT_EQ(other.status, 202) << other.body;
+			ASSERT_EQ(call(s, "POST", "/api/load", lift).status, 200) << c.name;
+			writes = journal_writes(read_file(s.journal.path));
+			auto last0 =
+			        std::find_if(writes.rbegin(), writes.rend(),
+			                     [](const journal_write &w) { return w.channel == 0; });
+			ASSERT_NE(last0, writes.rend());
+			EXPECT_EQ(last0->taps, writes.front().taps) << c.name;
+			measured(s,
+			         nlohmann::json::parse(other.body, nullptr, false).value("id", 0));
 		}
 		EXPECT_EQ(s.stop(), 0) << c.name;
 	}

@@ -562,3 +562,38 @@ TEST(MicCal, ReadsAndRefuses)
 		EXPECT_NEAR(curve_db(cal.curve, 100), r.db_at_100, 1e-9) << r.text;
 	}
 }
+
+// rounded() gives the number that printf's text at that many digits reads
+// back as, over the gains and frequencies a fit writes: near powers of ten,
+// on halves of the last digit, and outside the range it works out itself.
+TEST(Fit, RoundedAsTextReadsBack)
+{
+	struct row {
+		double low, high;
+		int digits;
+	} rows[] = {
+	        {1e-6, 1e3, 9},                           // gains, down to far below the floor
+	        {0.0097, 24000, 6},                       // the grid's frequencies
+	        {0.999, 1.001, 9},                        // across a power of ten
+	        {9.99999, 10.0001, 6}, {1e-20, 1e-13, 9}, // below what it works out itself
+	        {1e8, 1e12, 9},                           // above it
+	};
+	auto text_value = [](double v, int digits) {
+		char text[64];
+		std::snprintf(text, sizeof text, "%.*g", digits, v);
+		return std::strtod(text, nullptr);
+	};
+	uint64_t seed = 1;
+	for (const row &r : rows) {
+		for (int k = 0; k < 20000; k++) {
+			seed = seed * 6364136223846793005u + 1442695040888963407u;
+			double u = static_cast<double>(seed >> 11) / 9007199254740992.0;
+			double v = r.low * std::pow(r.high / r.low, u);
+			ASSERT_EQ(rounded(v, r.digits), text_value(v, r.digits)) << v;
+			// A value that ends on a half of the last digit: ties.
+			double tens = std::pow(10.0, r.digits - 1 - std::floor(std::log10(v)));
+			double half = (std::floor(v * tens) + 0.5) / tens;
+			ASSERT_EQ(rounded(half, r.digits), text_value(half, r.digits)) << half;
+		}
+	}
+}

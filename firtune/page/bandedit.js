@@ -22,13 +22,21 @@ function withBands(bands)
 	return { normalize: false, points: [], preamp: l.preamp || 0, bands };
 }
 
+// Sets the attributes whose value differs: an attribute set again to what
+// it was still has the page style and draw the element anew.
+function setChanged(element, attributes)
+{
+	for (const [k, v] of Object.entries(attributes))
+		if (element.getAttribute(k) !== String(v))
+			element.setAttribute(k, v);
+}
+
 // The faint curves and the handles; empty for a breakpoint layout.
 export function drawBands()
 {
 	const plot = state.plot;
 	const on = isBands(current());
 	const l = layout();
-	plot.bandCurves.replaceChildren();
 	$("key-bands").classList.toggle("hidden", !on);
 	const have = plot.bandHandles.children;
 	const bands = on ? l.bands : [];
@@ -40,28 +48,41 @@ export function drawBands()
 			c.setAttribute(k, v);
 		plot.bandHandles.appendChild(c);
 	}
-	if (!on)
-		return null;
-	const curves = bandCurves(l, state.rate);
-	for (const pairs of curves.each) {
+	const paths = plot.bandCurves.children;
+	const curves = on ? bandCurves(l, state.rate) : { each: [] };
+	while (paths.length > curves.each.length)
+		paths[paths.length - 1].remove();
+	while (paths.length < curves.each.length) {
 		const p = document.createElementNS(ns, "path");
 		p.setAttribute("class", "curve band-curve");
-		// Where a band is flat its curve is left out, so that the bands'
-		// 0 dB lines do not add up to one strong line.
-		p.setAttribute("d", pathData(plot.scale, pairs.map(([f, v]) => [f, Math.abs(v) < 0.05 ? null : v])));
 		plot.bandCurves.appendChild(p);
 	}
+	if (!on)
+		return null;
+	curves.each.forEach((pairs, i) => {
+		// Where a band is flat its curve is left out, so that the bands'
+		// 0 dB lines do not add up to one strong line. A path is drawn
+		// again only when its band or the axes changed.
+		const p = paths[i];
+		if (p.drawn === pairs && p.scale === plot.scale)
+			return;
+		p.setAttribute("d", pathData(plot.scale, pairs.map(([f, v]) => [f, Math.abs(v) < 0.05 ? null : v])));
+		p.drawn = pairs;
+		p.scale = plot.scale;
+	});
 	bands.forEach((b, i) => {
 		const c = have[i];
 		const at = handlePosition(plot.scale, b);
-		c.setAttribute("cx", at.x.toFixed(1));
-		c.setAttribute("cy", at.y.toFixed(1));
-		c.setAttribute("data-index", i);
-		c.setAttribute("data-type", b.type);
-		c.setAttribute("data-hz", b.hz);
-		c.setAttribute("data-db", handleDb(b));
-		c.setAttribute("data-q", b.q);
-		c.setAttribute("aria-label", `band ${i + 1}: ${b.type} ${b.hz} Hz${hasGain(b.type) ? ` ${b.db} dB` : ""} ${widthText(b)}${b.on ? "" : " (off)"}`);
+		setChanged(c, {
+			cx: at.x.toFixed(1),
+			cy: at.y.toFixed(1),
+			"data-index": i,
+			"data-type": b.type,
+			"data-hz": b.hz,
+			"data-db": handleDb(b),
+			"data-q": b.q,
+			"aria-label": `band ${i + 1}: ${b.type} ${b.hz} Hz${hasGain(b.type) ? ` ${b.db} dB` : ""} ${widthText(b)}${b.on ? "" : " (off)"}`,
+		});
 		c.classList.toggle("active", i === state.active);
 		c.classList.toggle("off", !b.on);
 	});
@@ -251,13 +272,15 @@ export function drawBandTable()
 		for (const input of row.querySelectorAll("input, select")) {
 			if (input === document.activeElement)
 				continue;
-			if (input.dataset.field === "on")
-				input.checked = b.on;
-			else if (input.dataset.field === "type")
-				input.value = b.type;
-			else
-				input.value = values[input.dataset.field];
-			if (input.dataset.field === "db")
+			if (input.dataset.field === "on") {
+				if (input.checked !== b.on)
+					input.checked = b.on;
+			} else {
+				const v = input.dataset.field === "type" ? b.type : values[input.dataset.field];
+				if (input.value !== v)
+					input.value = v;
+			}
+			if (input.dataset.field === "db" && input.disabled !== !hasGain(b.type))
 				input.disabled = !hasGain(b.type);
 		}
 	});

@@ -212,18 +212,34 @@ export function curveHz(rate)
 	return out;
 }
 
+// The curves of bands drawn lately, by band, for one rate: a drag changes
+// one band, and the others' curves stay as they were.
+const known = { rate: 0, hz: [], curves: new Map() };
+
+function bandKey(b)
+{
+	return `${b.on} ${b.type} ${b.hz} ${b.db} ${b.q} ${b.bw} ${b.slope}`;
+}
+
 // Each band's own curve ([hz, dB] pairs) and their sum with the preamp.
 export function bandCurves(layout, rate)
 {
-	const hz = curveHz(rate);
+	if (known.rate !== rate)
+		Object.assign(known, { rate, hz: curveHz(rate), curves: new Map() });
+	const hz = known.hz;
 	const sum = hz.map(() => layout.preamp || 0);
+	if (known.curves.size > 256)
+		known.curves.clear();
 	const each = layout.bands.map((b) => {
-		const k = biquad(b, rate);
-		return hz.map((f, i) => {
-			const v = k === null ? 0 : biquadDb(k, f, rate);
-			sum[i] += v;
-			return [f, v];
-		});
+		const key = bandKey(b);
+		let pairs = known.curves.get(key);
+		if (pairs === undefined) {
+			const k = biquad(b, rate);
+			pairs = hz.map((f) => [f, k === null ? 0 : biquadDb(k, f, rate)]);
+			known.curves.set(key, pairs);
+		}
+		pairs.forEach(([, v], i) => (sum[i] += v));
+		return pairs;
 	});
 	return { each, sum: hz.map((f, i) => [f, Number.isFinite(sum[i]) ? sum[i] : null]) };
 }

@@ -63,9 +63,12 @@ function panel(svg, box, xs, ys, xOf, xTicks, label, id)
 export function drawDelay()
 {
 	const svg = $("delay-plot");
-	svg.replaceChildren();
 	const d = state.design;
-	if (!$("view-delay").checked || d === null || !Array.isArray(d.group_delay_ms))
+	const shown = $("view-delay").checked && d !== null && Array.isArray(d.group_delay_ms);
+	if (!shown && svg.childElementCount === 0)
+		return;
+	svg.replaceChildren();
+	if (!shown)
 		return;
 	const box = svg.getBoundingClientRect();
 	const width = Math.max(300, Math.round(box.width)), height = Math.max(200, Math.round(box.height));

@@ -5,7 +5,7 @@ import { call, failure, keep } from "./api.js";
 import { submit, settle } from "./queue.js";
 import { record } from "./history.js";
 import { $, state, current, layoutText, sourceFormat, snapshot, apply, setStatus, mayReplace } from "./state.js";
-import { designed } from "./live.js";
+import { liveChannels, liveAnswered } from "./live.js";
 import { rescale, drawRequested, drawAchieved, drawSummary, drawTable, drawAll } from "./view.js";
 
 // The current channel's layout changed (t0: when the edit's event came);
@@ -25,11 +25,13 @@ export function edited(t0, live = true)
 
 async function design(edit)
 {
-	const answer = await call(state.token, "POST", "/api/design", { source: edit.text, format: edit.format, phase: state.phase });
+	// Live: the design is written with the same request.
+	const load = liveChannels(edit);
+	const answer = await call(state.token, "POST", "/api/design", { source: edit.text, format: edit.format, phase: state.phase, load });
+	if (load !== null)
+		liveAnswered(edit, load, answer);
 	if (answer.status === 200 && answer.body !== null) {
 		state.design = answer.body;
-		if (edit.live)
-			designed(edit);
 		state.designFailed = false;
 		window.firtune.shown = edit.text;
 		window.firtune.design = answer.body;

@@ -10,7 +10,7 @@ import { onBandDown, onBandMove, onBandWheel, onBandKey, onBandDoubleClick, onBa
 import { onPreampChange, onPreampAuto } from "./preamp.js";
 import { onExport } from "./export.js";
 import { onPhaseChange } from "./phase.js";
-import { drawAll } from "./view.js";
+import { drawAll, drawDevice } from "./view.js";
 import { edited, change, restore } from "./edit.js";
 import { onPointerDown, onPointerMove, onPointerUp, onDoubleClick, onHandleKey } from "./pointer.js";
 import { onTableChange, onTableClick, onTextChange, onAdd, onRemove } from "./table.js";
@@ -188,7 +188,8 @@ async function start()
 	state.phase = d.phase === "minimum" ? "minimum" : "linear";
 	$("live").checked = state.canLoad;
 	$("live").disabled = !state.canLoad;
-	document.addEventListener("firtune-device", drawAll);
+	// A Live write changes what the device holds, nothing drawn on the plot.
+	document.addEventListener("firtune-device", drawDevice);
 	$("device").textContent = deviceLine(d);
 	for (let c = 0; c < state.channels; c++) {
 		state.layouts.push({ normalize: false, points: [], preamp: 0 });

@@ -95,9 +95,16 @@ export function drawCurve(plot, path, pairs)
 // The requested curve of other channels, faint.
 export function drawOthers(plot, curves)
 {
-	plot.others.replaceChildren();
-	for (const pairs of curves)
-		el("path", { class: "curve other", d: pathData(plot.scale, pairs) }, plot.others);
+	const have = plot.others.children;
+	while (have.length > curves.length)
+		have[have.length - 1].remove();
+	while (have.length < curves.length)
+		el("path", { class: "curve other" }, plot.others);
+	curves.forEach((pairs, i) => {
+		const d = pathData(plot.scale, pairs);
+		if (have[i].getAttribute("d") !== d)
+			have[i].setAttribute("d", d);
+	});
 }
 
 // One focusable circle a breakpoint, holding its values for scripts. A

@@ -3,7 +3,7 @@
 // in dB applied to every breakpoint (the layout then holds the shifted
 // gains, as firdesign's --gain writes them).
 import { roundTo } from "./layout.js";
-import { $, state, current, isBands, copyLayout } from "./state.js";
+import { $, state, current, isBands, copyLayout, setText } from "./state.js";
 import { change } from "./edit.js";
 
 function fmt(db)
@@ -54,16 +54,17 @@ export function onPreampAuto()
 export function drawPreamp()
 {
 	const input = $("preamp");
-	if (input !== document.activeElement && input.getAttribute("aria-invalid") !== "true")
-		input.value = String(state.layouts[current()].preamp || 0);
+	const value = String(state.layouts[current()].preamp || 0);
+	if (input !== document.activeElement && input.getAttribute("aria-invalid") !== "true" && input.value !== value)
+		input.value = value;
 	const d = state.design;
 	const peak = d === null ? null : d.summary.peak_db;
 	const clip = peak !== null && peak > 0;
 	$("clip").classList.toggle("hidden", !clip);
-	$("clip").textContent = clip ? `CLIP ${fmt(peak)}` : "";
+	setText($("clip"), clip ? `CLIP ${fmt(peak)}` : "");
 	$("clip").title = clip ? `The design's true peak gain is ${fmt(peak)}: loud passages can clip. Auto lowers the preamp by that much.` : "";
 	const over = peak !== null && state.maxGain !== null && peak > state.maxGain;
-	$("gain-limit").textContent = state.maxGain === null ? "" :
-	        `peak ${peak === null ? "?" : fmt(peak)}; firtune refuses to write above ${fmt(state.maxGain)}${over ? ": this design would be refused" : ""}`;
+	setText($("gain-limit"), state.maxGain === null ? "" :
+	        `peak ${peak === null ? "?" : fmt(peak)}; firtune refuses to write above ${fmt(state.maxGain)}${over ? ": this design would be refused" : ""}`);
 	$("gain-limit").classList.toggle("error", over);
 }

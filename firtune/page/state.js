@@ -9,6 +9,14 @@ import { formatBands } from "./bands.js";
 
 export const $ = (id) => document.getElementById(id);
 
+// Sets an element's text when it differs: text set again to what it was
+// still has the page lay itself out anew.
+export function setText(element, text)
+{
+	if (element.textContent !== text)
+		element.textContent = text;
+}
+
 export const state = {
 	token: "",
 	rate: 48000,

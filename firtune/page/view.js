@@ -3,7 +3,7 @@
 import { gainAt, gainToDb, requestedCurve, curveAt } from "./layout.js";
 import { dbRange } from "./scale.js";
 import { frame, drawCurve, drawOthers, drawHandles } from "./plot.js";
-import { $, state, current, layoutText, actionChannels, isBands } from "./state.js";
+import { $, state, current, layoutText, actionChannels, isBands, setText } from "./state.js";
 import { drawBands, drawBandTable, bandValues } from "./bandedit.js";
 import { bandCurves } from "./bands.js";
 import { drawPreamp } from "./preamp.js";
@@ -44,9 +44,12 @@ export function drawRequested()
 	const c = current();
 	const sum = drawBands();
 	drawCurve(state.plot, state.plot.requested, sum ?? dbCurve(state.layouts[c]));
+	// A channel linked to the one shown lies under its curve: only those
+	// that differ are drawn.
 	const others = [];
+	const own = layoutText(c);
 	state.layouts.forEach((layout, i) => {
-		if (i !== c)
+		if (i !== c && layoutText(i) !== own)
 			others.push(dbCurve(layout));
 	});
 	drawOthers(state.plot, others);
@@ -126,9 +129,13 @@ export function drawSummary()
 	drawPreamp();
 	drawPhase();
 	drawDelay();
-	$("summary").textContent = d === null ? "" :
-	        d.summary.text.split("\n").filter((l) => !l.startsWith("advice:")).join("\n");
+	setText($("summary"), d === null ? "" :
+	        d.summary.text.split("\n").filter((l) => !l.startsWith("advice:")).join("\n"));
 	const advice = $("advice");
+	const lines = d === null ? [] : d.summary.advice;
+	if ([...advice.children].map((li) => li.textContent).join("\n") === lines.join("\n") &&
+	    advice.children.length === lines.length)
+		return;
 	advice.replaceChildren();
 	if (d !== null)
 		for (const line of d.summary.advice) {
@@ -204,7 +211,7 @@ export function channelState(c)
 	return { unknown: "unknown", bypassed: "bypassed", off: "off" }[d.kind];
 }
 
-function drawDevice()
+export function drawDevice()
 {
 	const list = $("channel-state");
 	while (list.children.length > state.channels)
@@ -214,14 +221,15 @@ function drawDevice()
 	const acting = new Set(actionChannels());
 	[...list.children].forEach((li, c) => {
 		const what = channelState(c);
-		li.textContent = `channel ${c}: ${what === "unknown" ? "unknown (not written from this page)" : what}`;
-		li.dataset.state = what;
+		setText(li, `channel ${c}: ${what === "unknown" ? "unknown (not written from this page)" : what}`);
+		if (li.dataset.state !== what)
+			li.dataset.state = what;
 		li.classList.toggle("acting", acting.has(c));
 	});
 	// EQ while any channel the buttons act on is flat, so that no channel
 	// already bypassed reads as one to bypass.
 	const flat = [...acting].filter((c) => state.device[c].kind === "bypassed");
-	$("bypass").textContent = flat.length > 0 ? "EQ" : "Bypass";
+	setText($("bypass"), flat.length > 0 ? "EQ" : "Bypass");
 	$("bypass").setAttribute("aria-pressed", flat.length > 0);
 	$("bypass").title = flat.length > 0 ? "load what is on screen again (B)" : "load a flat filter with the same delay (B)";
 }
