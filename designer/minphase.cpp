@@ -92,25 +92,30 @@ namespace
 // logarithms or exponentials from halves_least.
 constexpr size_t moves_split = size_t{1} << 16;
 
-// The real-to-complex transform of the grid's M values, in place, bins 0
-// to M/2: the complex transform of its M/2 pairs, then each pair of bins
-// k and M/2 - k untangled into the even and the odd samples' transforms
-// E and O, and recombined, X[k] = E + w O and X[M/2 - k] = conj(E - w O)
-// with w = e^(-2 pi j k / M).
-void transform(minphase_state &g)
+// The real-to-complex transform of the grid's M values, bins 0 to M/2:
+// the complex transform of its M/2 pairs, then each pair of its bins k
+// and M/2 - k untangled into the even and the odd samples' transforms E
+// and O, recombined, X[k] = E + w O and X[M/2 - k] = conj(E - w O) with
+// w = e^(-2 pi j k / M), and handed to visit(part, k, re, im), part 0 or
+// 1 for the half of the pairs it is in, the two halves at once (from
+// least pairs on). Only bins below below are visited. visit writes
+// nowhere in the grid, whose bins other pairs are still read from.
+template <class Visit>
+void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
+               int32_t below = INT32_MAX)
 {
 	fftw_execute(g.forward);
 	int32_t l = g.size / 2, fine = g.fine;
-	fftw_complex *z = g.bins;
+	const fftw_complex *z = g.bins;
 	const fftw_complex *t = g.twiddles;
-	double re = z[0][0], im = z[0][1];
-	z[0][0] = re + im;
-	z[0][1] = 0;
-	z[l][0] = re - im;
-	z[l][1] = 0;
+	visit(0, 0, z[0][0] + z[0][1], 0.0);
+	if (l < below)
+		visit(0, l, z[0][0] - z[0][1], 0.0);
+	auto pairs = static_cast<size_t>(std::min(l / 2, below));
 	in_halves(
-	        static_cast<size_t>(l / 2),
-	        [=](size_t begin, size_t end) {
+	        pairs,
+	        [&](size_t begin, size_t end) {
+		        int part = begin == 0 ? 0 : 1;
 		        for (size_t i = begin; i < end; i++) {
 			        auto k = static_cast<int32_t>(i) + 1, j = l - k;
 			        double ar = z[k][0], ai = z[k][1], br = z[j][0], bi = z[j][1];
@@ -120,15 +125,13 @@ void transform(minphase_state &g)
 			        double wr = c[0] * f[0] - c[1] * f[1],
 			               wi = c[0] * f[1] + c[1] * f[0];
 			        double tr = wr * odd_r - wi * odd_i, ti = wr * odd_i + wi * odd_r;
-			        z[k][0] = er + tr;
-			        z[k][1] = ei + ti;
-			        if (j != k) {
-				        z[j][0] = er - tr;
-				        z[j][1] = ti - ei;
-			        }
+			        if (k < below)
+				        visit(part, k, er + tr, ei + ti);
+			        if (j != k && j < below)
+				        visit(part, j, er - tr, ti - ei);
 		        }
 	        },
-	        moves_split);
+	        least);
 }
 
 // The log magnitude of taps on the grid of g, floored, made into the real
@@ -140,26 +143,17 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 {
 	int32_t m = g.size, h = m / 2;
 	double *x = g.real, *spare = g.spare;
-	const fftw_complex *bins = g.bins;
 	size_t n = std::min(taps.size(), static_cast<size_t>(m));
 	std::memcpy(x, taps.data(), n * sizeof(double));
 	std::fill(x + n, x + m, 0.0);
-	transform(g);
 	// Squared magnitudes: half the log of them is the log of the gain.
-	auto half = static_cast<size_t>(h) + 1;
 	double top[2] = {0, 0}, bottom[2] = {HUGE_VAL, HUGE_VAL};
-	in_halves(
-	        half,
-	        [&](size_t begin, size_t end) {
-		        int part = begin == 0 ? 0 : 1;
-		        for (size_t k = begin; k < end; k++) {
-			        double p = bins[k][0] * bins[k][0] + bins[k][1] * bins[k][1];
-			        spare[k] = p;
-			        top[part] = std::max(top[part], p);
-			        bottom[part] = std::min(bottom[part], p);
-		        }
-	        },
-	        moves_split);
+	transform(g, [&](int part, int32_t k, double re, double im) {
+		double p = re * re + im * im;
+		spare[k] = p;
+		top[part] = std::max(top[part], p);
+		bottom[part] = std::min(bottom[part], p);
+	});
 	double highest = std::max(top[0], top[1]), lowest = std::min(bottom[0], bottom[1]);
 	// A flat magnitude, or none at all: the taps are one impulse (within
 	// rounding), and that impulse at tap 0 is the answer, exactly.
@@ -170,7 +164,7 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 		return false;
 	}
 	double floor = highest * minphase_floor * minphase_floor;
-	in_halves(half, [&](size_t begin, size_t end) {
+	in_halves(static_cast<size_t>(h) + 1, [&](size_t begin, size_t end) {
 		for (size_t k = begin; k < end; k++) {
 			double v = 0.5 * std::log(std::max(spare[k], floor));
 			x[k] = v;
@@ -178,21 +172,12 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 				x[m - static_cast<int32_t>(k)] = v;
 		}
 	});
-	transform(g);
 	double far[2] = {0, 0};
-	auto from = static_cast<size_t>(h / 2);
-	in_halves(
-	        half,
-	        [&](size_t begin, size_t end) {
-		        double sum = 0;
-		        for (size_t i = begin; i < end; i++) {
-			        spare[i] = bins[i][0];
-			        if (i >= from)
-				        sum += std::fabs(spare[i]);
-		        }
-		        far[begin == 0 ? 0 : 1] = sum;
-	        },
-	        moves_split);
+	transform(g, [&](int part, int32_t k, double re, double) {
+		spare[k] = re;
+		if (k >= h / 2)
+			far[part] += std::fabs(re);
+	});
 	*aliased = (far[0] + far[1]) / m;
 	return true;
 }
@@ -202,7 +187,6 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 {
 	int32_t m = g.size, h = m / 2;
 	double *x = g.real, *spare = g.spare, *spare2 = g.spare2;
-	const fftw_complex *bins = g.bins;
 	// Folded: c[0] and c[M/2] once, the causal half twice, the
 	// anti-causal half gone; 1/M taken here.
 	double scale = 1.0 / m;
@@ -220,20 +204,18 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 
 	// Its transform is the log of the minimum-phase response; its
 	// exponential, as R + I and R - I, transformed, gives the taps.
-	transform(g);
 	double factor = scale * sign;
-	auto half = static_cast<size_t>(h) + 1;
-	in_halves(half, [&](size_t begin, size_t end) {
-		for (size_t k = begin; k < end; k++) {
-			double a = std::exp(bins[k][0]) * factor;
-			double phi = bins[k][1];
-			double re = a * std::cos(phi), im = a * std::sin(phi);
-			spare[k] = re + im;
-			spare2[k] = re - im;
-		}
-	});
+	transform(
+	        g,
+	        [&](int, int32_t k, double re, double im) {
+		        double a = std::exp(re) * factor;
+		        double r = a * std::cos(im), i = a * std::sin(im);
+		        spare[k] = r + i;
+		        spare2[k] = r - i;
+	        },
+	        halves_least);
 	in_halves(
-	        half,
+	        static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t k = begin; k < end; k++) {
 			        x[k] = spare[k];
@@ -242,10 +224,13 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign)
 		        }
 	        },
 	        moves_split);
-	transform(g);
-	size_t n = std::min(taps.size(), static_cast<size_t>(h));
-	for (size_t i = 0; i < n; i++)
-		taps[i] = bins[i][0] + bins[i][1];
+	auto n = static_cast<int32_t>(std::min(taps.size(), static_cast<size_t>(h)));
+	transform(
+	        g,
+	        [&](int, int32_t k, double re, double im) {
+		        taps[static_cast<size_t>(k)] = re + im;
+	        },
+	        moves_split, n);
 }
 
 } // namespace
