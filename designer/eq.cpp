@@ -194,12 +194,14 @@ int eq_design(eq_state &state, const char *text, const eq_output &out)
 	// The minimum-phase taps have no symmetry that makes their response
 	// cheap to sum: put them on the grid it is evaluated from (without
 	// it, the response is summed over them).
-	if (minimum && !have_spread && !plan_spread.wanted)
+	bool spread = minimum || state.spread_linear;
+	if (spread && !have_spread && !plan_spread.wanted)
 		have_spread = spread_init(state.spread, n) == 1;
 	plan_spread.finish();
-	if (minimum && have_spread)
+	// (A linear design's delay is half its length: no grid for it.)
+	if (spread && have_spread)
 		spread_taps(state.spread,
-		            std::span<const double>(state.time, static_cast<size_t>(n)), true);
+		            std::span<const double>(state.time, static_cast<size_t>(n)), minimum);
 	listing(state, out.report);
 	return 1;
 }

@@ -35,10 +35,15 @@ struct eq_state {
 	double scale = 1.0;               // the factor normalization applied to the taps
 	std::vector<eq_segment> segments; // the gain curve as the layout was read
 	minphase_state minimum;           // the minimum-phase grid, made at its first use
-	// Phase minimum: the taps on the grid their response is evaluated
-	// from (spread.h); not filled when it could not be had, and the
-	// response is summed over the taps instead.
+	// Phase minimum, or linear with spread_linear: the taps on the grid
+	// their response is evaluated from (spread.h); not filled when it
+	// could not be had, and the response is summed over the taps instead.
 	spread_state spread;
+	// Set by a caller that designs many times with one state (a server):
+	// linear responses come from the spread grid too, whose plan is made
+	// once. (A single design sums them: planning would cost about what it
+	// saves.)
+	bool spread_linear = false;
 };
 
 // Planning budget of each transform plan, in seconds, for length n: about

@@ -150,7 +150,7 @@ evaluator evaluator_of(const eq_state &state)
 	evaluator e;
 	e.t = terms_of(std::span<const double>(state.time, static_cast<size_t>(state.length)),
 	               state.phase);
-	if (state.phase == eq_phase::minimum && state.spread.filled &&
+	if ((state.phase == eq_phase::minimum || state.spread_linear) && state.spread.filled &&
 	    e.t.a.size() > summed_terms) {
 		e.spread = &state.spread;
 		e.t = {};
@@ -359,6 +359,10 @@ response response_at(const eq_state &state, std::vector<double> freq, bool with_
 			                 with_delay ? r.delay_ms.data() : nullptr);
 		for (double &d : r.delay_ms)
 			d *= 1000 / state.rate;
+	} else if (!taps.empty() && evaluator_of(state).spread != nullptr) {
+		r.achieved.resize(r.freq.size());
+		spread_at(state.spread, angles(state.rate, r.freq).data(), r.freq.size(),
+		          r.achieved.data(), nullptr);
 	} else {
 		r.achieved = achieved_gains(taps, state.rate, r.freq, state.phase);
 	}

@@ -337,12 +337,18 @@ http_answer post_export(const api_call &c)
 	design_outcome o = design_kept(c.session, layout, phase);
 	if (!o.ok)
 		return refusal(422, o.error, o.line);
-	if (k->ext == "csv")
-		a.body = response_table(kept_response(c.session));
-	else
+	if (k->ext == "csv") {
+		// firdesign's table to the byte: linear taps summed as firdesign
+		// sums them, not read from the spread grid the page's curves are.
+		bool spread = eq.spread_linear;
+		eq.spread_linear = false;
+		a.body = response_table(design_response(eq));
+		eq.spread_linear = spread;
+	} else {
 		a.body = tap_bytes(k->ext,
 		                   std::span<const double>(eq.time, static_cast<size_t>(eq.length)),
 		                   static_cast<int32_t>(eq.rate));
+	}
 	a.headers.emplace_back("Content-Disposition", "attachment");
 	return a;
 }

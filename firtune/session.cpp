@@ -128,6 +128,9 @@ int plan_designer(tune_session &s)
 		std::fputs("firtune: Cannot set up filter designer\n", stderr);
 		return EX_SOFTWARE;
 	}
+	// Every drag designs again: responses from the spread grid, planned
+	// once.
+	s.eq.spread_linear = true;
 	return 0;
 }
 

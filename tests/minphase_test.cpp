@@ -207,3 +207,36 @@ TEST(Spread, MatchesTheSumOverTheTaps)
 		}
 	}
 }
+
+// A server's designer reads linear responses from the spread grid too:
+// the same curve and figures as the sums, at even and odd lengths.
+TEST(Spread, LinearResponsesAsSummed)
+{
+	std::string text = read_example("loudness.eq");
+	for (int32_t n : {4096, 4097, 65536}) {
+		SCOPED_TRACE(n);
+		eq_state summed, spread;
+		ASSERT_EQ(eq_init(summed, 48000, n), 1);
+		eq_guard summed_guard{summed};
+		ASSERT_EQ(eq_init(spread, 48000, n), 1);
+		eq_guard spread_guard{spread};
+		spread.spread_linear = true;
+		eq_output silent{};
+		ASSERT_EQ(eq_design(summed, text.c_str(), silent), 1);
+		ASSERT_EQ(eq_design(spread, text.c_str(), silent), 1);
+		ASSERT_TRUE(spread.spread.filled);
+		// The sums leave out a tail of terms below 1e-10 of the sum of
+		// their magnitudes; the grid is within 1e-13 of it.
+		double sum = 0;
+		for (int32_t i = 0; i < n; i++)
+			sum += std::fabs(summed.time[i]);
+		response a = design_response(summed), b = design_response(spread);
+		ASSERT_EQ(a.achieved.size(), b.achieved.size());
+		for (size_t i = 0; i < a.achieved.size(); i++)
+			EXPECT_NEAR(b.achieved[i], a.achieved[i], 2.1e-10 * sum) << a.freq[i];
+		design_figures fa = figures_of(summed, a, audio_band(48000)),
+		               fb = figures_of(spread, b, audio_band(48000));
+		EXPECT_NEAR(fb.top.db, fa.top.db, 1e-6);
+		EXPECT_NEAR(fb.dev.db, fa.dev.db, 1e-6);
+	}
+}
