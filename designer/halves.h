@@ -73,3 +73,4 @@ template <class Work> struct alongside {
 	}
 	~alongside() { finish(); }
 };
+template <class Work> alongside(Work) -> alongside<Work>;
