@@ -5,12 +5,13 @@
 #include "fixed.h"
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 
 namespace
 {
 
-constexpr double pi = 3.141592653589793;
+using std::numbers::pi;
 constexpr double ln10 = 2.302585092994046;
 
 // Raised-cosine half window over the causal half of the zero-phase

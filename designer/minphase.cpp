@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstring>
-
-namespace
-{
-constexpr double pi = 3.141592653589793;
-} // namespace
 
 int32_t minphase_grid(int32_t length)
 {
@@ -45,12 +41,12 @@ int minphase_init(minphase_state &state, int32_t length, int32_t size)
 	    state.twiddles != nullptr) {
 		fftw_complex *t = state.twiddles;
 		for (int32_t b = 0; b < fine; b++) {
-			double angle = -2 * pi * b / m;
+			double angle = -2 * std::numbers::pi * b / m;
 			t[b][0] = std::cos(angle);
 			t[b][1] = std::sin(angle);
 		}
 		for (int32_t a = 0; a <= quarter / fine; a++) {
-			double angle = -2 * pi * (static_cast<double>(a) * fine) / m;
+			double angle = -2 * std::numbers::pi * (static_cast<double>(a) * fine) / m;
 			t[fine + a][0] = std::cos(angle);
 			t[fine + a][1] = std::sin(angle);
 		}

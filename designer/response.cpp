@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstddef>
 #include <utility>
 
 namespace
 {
 
-constexpr double pi = 3.141592653589793;
+using std::numbers::pi;
 
 // Angles evaluated together: independent recurrences keep the pipeline
 // full, and the vector type lets the compiler use SIMD where it has it.

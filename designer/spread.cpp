@@ -4,11 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace
 {
 
-constexpr double pi = 3.141592653589793;
+using std::numbers::pi;
 
 // The window's shape: I0(beta sqrt(1 - t^2)) for t from -1 to 1 across
 // spread_width grid points, beta as chosen for a grid twice as fine as

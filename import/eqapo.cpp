@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -9,7 +10,7 @@
 namespace
 {
 
-constexpr double pi = 3.141592653589793;
+using std::numbers::pi;
 
 std::vector<std::string> words(std::string_view s)
 {

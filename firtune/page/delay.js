@@ -3,17 +3,7 @@
 // firtune's design answer.
 import { hzToX, frequencyTicks, formatHz } from "./scale.js";
 import { $, state } from "./state.js";
-
-const ns = "http://www.w3.org/2000/svg";
-
-function el(name, attrs, parent)
-{
-	const e = document.createElementNS(ns, name);
-	for (const [k, v] of Object.entries(attrs))
-		e.setAttribute(k, v);
-	parent.appendChild(e);
-	return e;
-}
+import { el } from "./plot.js";
 
 // A round step for an axis spanning span.
 function step(span)

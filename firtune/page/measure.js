@@ -7,9 +7,8 @@ import { call, failure } from "./api.js";
 import { $, state, current } from "./state.js";
 import { importText } from "./import.js";
 import { makeScale, hzToX, dbToY, frequencyTicks, formatHz } from "./scale.js";
-import { pathData } from "./plot.js";
+import { el, pathData } from "./plot.js";
 
-const ns = "http://www.w3.org/2000/svg";
 // Per channel: { before, after } measurements ({ rew, freq, db }) and the
 // correction's { freq, target, low, high }.
 export const runs = [];
@@ -91,15 +90,6 @@ function level(m)
 			sum += m.db[i], n++;
 	});
 	return n > 0 ? sum / n : 0;
-}
-
-function el(name, attrs, parent)
-{
-	const e = document.createElementNS(ns, name);
-	for (const [k, v] of Object.entries(attrs))
-		e.setAttribute(k, v);
-	parent.appendChild(e);
-	return e;
 }
 
 // Before, after and target on the measurement's own axis: shifted so that

@@ -6,7 +6,8 @@ import { gainToDb } from "./layout.js";
 const ns = "http://www.w3.org/2000/svg";
 export const margin = { left: 44, right: 12, top: 10, bottom: 26 };
 
-function el(name, attrs, parent)
+// A new SVG element with these attributes, appended to parent if given.
+export function el(name, attrs, parent)
 {
 	const e = document.createElementNS(ns, name);
 	for (const [k, v] of Object.entries(attrs))
