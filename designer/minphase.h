@@ -23,24 +23,25 @@ inline constexpr int32_t minphase_oversampling = 8;
 inline constexpr double minphase_aliasing = 1e-3;
 inline constexpr int32_t minphase_finest = 1 << 17;
 
-// Grids of at least this many points are transformed in two threads.
-inline constexpr int32_t minphase_threaded = 1 << 22;
+// Grids of at least this many points have the two halves of each
+// transform done in two threads (the same values either way).
+inline constexpr int32_t minphase_threaded = 1 << 17;
 
 // Magnitudes below this fraction of the highest (-80 dB) are raised to it
 // before the logarithm, so that exact zeros stay finite.
 inline constexpr double minphase_floor = 1e-4;
 
-// The grid and its plan, made once for a length and reused.
+// The grid and its plans, made once for a length and reused.
 struct minphase_state {
 	int32_t length = 0;               // the taps this grid serves
 	int32_t size = 0;                 // grid points M
-	double *real = nullptr;           // M + 2 doubles
-	fftw_complex *bins = nullptr;     // M/2 + 1 values, in real's memory
+	double *real = nullptr;           // M/2 + 2 doubles
+	fftw_complex *bins = nullptr;     // M/4 + 1 values, in real's memory
 	double *spare = nullptr;          // M/2 + 1 doubles
 	double *spare2 = nullptr;         // M/2 + 1 doubles
 	fftw_complex *twiddles = nullptr; // fine, then M/4 / fine + 1 coarse, values
 	int32_t fine = 1;                 // the fine table's length
-	fftw_plan forward = nullptr;      // the complex transform of M/2 points, in place
+	fftw_plan forward = nullptr;      // the complex transform of M/8 points, in place
 };
 
 // The grid size for length taps (>= 1): the smallest power of two of at
