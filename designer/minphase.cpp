@@ -81,11 +81,17 @@ namespace
 // whose transform is the spectrum's real part, a cosine transform again.
 // Each is half the size of the grid's full transform.
 
-// Passes that only move values split in two threads from this many on;
-// those that take logarithms or cosines from costly_split (a thread costs
-// about what 20,000 of them do).
-constexpr size_t moves_split = size_t{1} << 16;
-constexpr size_t costly_split = size_t{1} << 15;
+// Passes that only move values split in two from this many on; those
+// that take logarithms or cosines from costly_split.
+constexpr size_t moves_split = size_t{1} << 13;
+constexpr size_t costly_split = size_t{1} << 12;
+
+// in_halves with the grid's helper, or in one thread when it has none.
+template <class Work> void split(minphase_state &g, size_t count, Work &&work, size_t least)
+{
+	team alone(false);
+	in_halves(g.crew != nullptr ? *g.crew : alone, count, work, least);
+}
 
 constexpr double inverse_factorial(int n)
 {
@@ -169,19 +175,19 @@ void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
 	int32_t l = g.size / 4, q = l / 2, stride = 2, step = 4;
 	fftw_plan plan = g.forward;
 	fftw_complex *e = g.bins, *o = g.bins + q;
-	in_halves(
-	        2,
+	split(
+	        g, 2,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++)
 			        fftw_execute_dft(plan, i == 0 ? e : o, i == 0 ? e : o);
 	        },
-	        g.size >= minphase_threaded ? 2 : 3);
+	        2);
 	visit(0, e[0][0] + o[0][0] + e[0][1] + o[0][1], 0.0);
 	if (l < below)
 		visit(l, e[0][0] + o[0][0] - e[0][1] - o[0][1], 0.0);
 	auto pairs = static_cast<size_t>(std::min(q, below));
-	in_halves(
-	        pairs,
+	split(
+	        g, pairs,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++) {
 			        auto k = static_cast<int32_t>(i) + 1, j = l - k;
@@ -229,8 +235,8 @@ void cosine(minphase_state &g, Value &&value, double *out, int32_t count, size_t
 	double *y = g.real;
 	double first[2] = {0, 0};
 	// The pairs j and h - j, for j from 0 to h/2.
-	in_halves(
-	        static_cast<size_t>(h / 2) + 1,
+	split(
+	        g, static_cast<size_t>(h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        double sum = 0;
 		        for (size_t i = begin; i < end; i++) {
@@ -280,8 +286,8 @@ void sine(minphase_state &g, Value &&value, double *out, int32_t count, size_t l
 {
 	int32_t h = g.size / 2;
 	double *y = g.real;
-	in_halves(
-	        static_cast<size_t>(h / 2) + 1,
+	split(
+	        g, static_cast<size_t>(h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++) {
 			        auto j = static_cast<int32_t>(i);
@@ -389,8 +395,8 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 	double *powers = g.spare2;
 	bool gains = powers_of(g, taps, powers);
 	double top[2] = {0, 0}, bottom[2] = {HUGE_VAL, HUGE_VAL};
-	in_halves(
-	        static_cast<size_t>(h) + 1,
+	split(
+	        g, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        double high = 0, low = HUGE_VAL;
 		        for (size_t k = begin; k < end; k++) {
@@ -416,8 +422,8 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 	double least = highest * minphase_floor * minphase_floor;
 	*floor = least;
 	double *logs = g.spare;
-	in_halves(
-	        static_cast<size_t>(h) + 1,
+	split(
+	        g, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t k = begin; k < end; k++)
 			        logs[k] = 0.5 * std::log(std::max(powers[k], least));
@@ -427,8 +433,8 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 	        g, [&](int32_t k) { return logs[k]; }, g.spare, h + 1, moves_split);
 	double far[2] = {0, 0};
 	const double *c = g.spare;
-	in_halves(
-	        static_cast<size_t>(h - h / 2) + 1,
+	split(
+	        g, static_cast<size_t>(h - h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        double sum = 0;
 		        for (size_t i = begin; i < end; i++)
@@ -454,8 +460,8 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign, double f
 	double scale = 2.0 / m;
 	auto n = static_cast<int32_t>(std::min(taps.size(), static_cast<size_t>(h)));
 	double *real = g.spare;
-	in_halves(
-	        static_cast<size_t>(h) + 1,
+	split(
+	        g, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t k = begin; k < end; k++)
 			        real[k] = std::sqrt(std::max(powers[k], floor)) *
@@ -475,6 +481,12 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign, double f
 
 void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 {
+	team crew(state.size >= minphase_threaded);
+	struct crewed {
+		minphase_state &s;
+		~crewed() { s.crew = nullptr; }
+	} guard{state};
+	state.crew = &crew;
 	double gain = 0, aliased = 0, floor = 0;
 	if (!cepstrum(state, taps, &gain, &aliased, &floor)) {
 		std::fill(taps.begin(), taps.end(), 0.0);
@@ -494,6 +506,7 @@ void minphase_from(minphase_state &state, std::span<double> taps, double sign)
 			size = std::min(size * 4, minphase_finest);
 			if (minphase_init(finer, state.length, size) == 0)
 				break;
+			finer.crew = &crew;
 			cepstrum(finer, taps, &gain, &aliased, &floor);
 			have = true;
 			if (!(aliased > minphase_aliasing))

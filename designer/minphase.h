@@ -23,15 +23,17 @@ inline constexpr int32_t minphase_oversampling = 8;
 inline constexpr double minphase_aliasing = 1e-3;
 inline constexpr int32_t minphase_finest = 1 << 17;
 
-// Grids of at least this many points have the two halves of each
-// transform done in two threads (the same values either way).
-inline constexpr int32_t minphase_threaded = 1 << 17;
+// Grids of at least this many points are worked on in two threads, a
+// helper kept through a design's passes (the same values either way).
+inline constexpr int32_t minphase_threaded = 1 << 15;
 
 // Magnitudes below this fraction of the highest (-80 dB) are raised to it
 // before the logarithm, so that exact zeros stay finite.
 inline constexpr double minphase_floor = 1e-4;
 
-// The grid and its plans, made once for a length and reused.
+struct team;
+
+// The grid and its plan, made once for a length and reused.
 struct minphase_state {
 	int32_t length = 0;               // the taps this grid serves
 	int32_t size = 0;                 // grid points M
@@ -42,6 +44,7 @@ struct minphase_state {
 	fftw_complex *twiddles = nullptr; // fine, then M/4 / fine + 1 coarse, values
 	int32_t fine = 1;                 // the fine table's length
 	fftw_plan forward = nullptr;      // the complex transform of M/8 points, in place
+	team *crew = nullptr;             // the helper thread, while minphase_from runs
 };
 
 // The grid size for length taps (>= 1): the smallest power of two of at
