@@ -2,13 +2,17 @@
 """Times firtune's POST /api/design over loopback and watches its memory.
 
 Usage: bench/firtune_design.py FIRTUNE [RUNS [PHASE]]
+       bench/firtune_design.py FIRTUNE RUNS both
 
 For N = 4096 and 65536: the median (and 95th percentile) of RUNS designs
 (default 200), each with a gain that differs from the last, as a drag
 sends them, of a curve the length follows within 1 dB (a larger deviation
 adds the summary's length advice, which designs at other lengths); then the server's resident memory before and after 10,000
 designs at 4096. PHASE (linear or minimum; default linear) goes with
-each design. Only 127.0.0.1 is spoken to, and every loop is bounded.
+each design. With "both", one server takes linear and minimum designs in
+turn and the medians of each and their ratio are printed (on a busy
+machine, a fairer comparison than two runs apart). Only 127.0.0.1 is
+spoken to, and every loop is bounded.
 """
 import http.client
 import re
@@ -59,6 +63,9 @@ def main():
     binary = sys.argv[1]
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 200
     phase = sys.argv[3] if len(sys.argv) > 3 else "linear"
+    if phase == "both":
+        both(binary, runs)
+        return
     for length in (4096, 65536):
         proc, port, token = start(binary, length)
         try:
@@ -76,6 +83,27 @@ def main():
                 after = rss_kib(proc.pid)
                 print("N=4096: RSS %d KiB after warm-up, %d KiB after 10000 designs" % (
                     before, after))
+        finally:
+            proc.terminate()
+            proc.wait(timeout=10)
+
+
+def both(binary, runs):
+    for length in (4096, 65536):
+        proc, port, token = start(binary, length)
+        try:
+            linear = designer(port, token, "linear")
+            minimum = designer(port, token, "minimum")
+            for i in range(10):
+                linear(i)
+                minimum(i)
+            lt, mt = [], []
+            for i in range(runs):
+                lt.append(linear(i))
+                mt.append(minimum(i))
+            lm, mm = statistics.median(lt) * 1e3, statistics.median(mt) * 1e3
+            print("N=%d, /api/design median: linear %.2f ms, minimum %.2f ms, ratio %.2f "
+                  "(%d runs each, in turn)" % (length, lm, mm, mm / lm, runs))
         finally:
             proc.terminate()
             proc.wait(timeout=10)
