@@ -170,9 +170,9 @@ TEST(MinimumPhase, TapsOfNoSymmetry)
 		int32_t n;
 	};
 	for (auto [name, n] : std::vector<example>{{"loudness.eq", 4096},
-	                                            {"loudness.eq", 4097},
-	                                            {"bass-boost.eq", 65536},
-	                                            {"telephone.eq", 512}}) {
+	                                           {"loudness.eq", 4097},
+	                                           {"bass-boost.eq", 65536},
+	                                           {"telephone.eq", 512}}) {
 		SCOPED_TRACE(std::string(name) + " N=" + std::to_string(n));
 		eq_state lin;
 		ASSERT_EQ(eq_init(lin, 48000.0, n), 1);
