@@ -51,7 +51,8 @@ template <class Work> void in_halves(size_t count, Work &&work, size_t least = h
 // microsecond instead of a thread's start (some 50 on a virtual machine).
 // With one processor, or no thread to be had, its splits run here, half
 // after half, so that what they compute is the same either way. Waits
-// give the processor up after a few thousand turns.
+// give the processor up after 64 turns: where both threads share one,
+// spinning longer would stall each split.
 struct team {
 	enum : int { idle, given, done, leave };
 	pthread_t thread{};

@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <numbers>
-#include <cstring>
 
 int32_t minphase_grid(int32_t length)
 {
@@ -86,13 +85,6 @@ namespace
 constexpr size_t moves_split = size_t{1} << 13;
 constexpr size_t costly_split = size_t{1} << 12;
 
-// in_halves with the grid's helper, or in one thread when it has none.
-template <class Work> void split(minphase_state &g, size_t count, Work &&work, size_t least)
-{
-	team alone(false);
-	in_halves(g.crew != nullptr ? *g.crew : alone, count, work, least);
-}
-
 constexpr double inverse_factorial(int n)
 {
 	double f = 1;
@@ -165,18 +157,16 @@ inline size_t slot(int32_t j, int32_t h)
 // into the even and the odd values' transforms, recombined,
 // X[k] = E' + w O' and X[l - k] = conj(E' - w O') with
 // w = e^(-2 pi j k / (M/2)), and handed to visit(k, re, im), the two
-// halves of the pairs at once (from least pairs on). Only bins below
+// halves of the pairs at once (from moves_split pairs on). Only bins below
 // below are visited. visit writes nowhere in the grid, whose bins other
 // pairs are still read from.
-template <class Visit>
-void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
-               int32_t below = INT32_MAX)
+template <class Visit> void transform(minphase_state &g, Visit &&visit, int32_t below = INT32_MAX)
 {
 	int32_t l = g.size / 4, q = l / 2, stride = 2, step = 4;
 	fftw_plan plan = g.forward;
 	fftw_complex *e = g.bins, *o = g.bins + q;
-	split(
-	        g, 2,
+	in_halves(
+	        *g.crew, 2,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++)
 			        fftw_execute_dft(plan, i == 0 ? e : o, i == 0 ? e : o);
@@ -186,8 +176,8 @@ void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
 	if (l < below)
 		visit(l, e[0][0] + o[0][0] - e[0][1] - o[0][1], 0.0);
 	auto pairs = static_cast<size_t>(std::min(q, below));
-	split(
-	        g, pairs,
+	in_halves(
+	        *g.crew, pairs,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++) {
 			        auto k = static_cast<int32_t>(i) + 1, j = l - k;
@@ -217,7 +207,7 @@ void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
 				        visit(j, er - tr, ti - ei);
 		        }
 	        },
-	        least);
+	        moves_split);
 }
 
 // The cosine transform of x[0..h] (h = M/2), x[j] given by value(j), each
@@ -228,15 +218,14 @@ void transform(minphase_state &g, Visit &&visit, size_t least = moves_split,
 // its bins R + jI, Y[2m] = 2 R[m] and Y[2m+1] = Y[2m-1] - 2 I[m], from
 // Y[1], the sum over j < h of (x[j] - x[h-j]) cos(pi j/h). value is read
 // before out is written.
-template <class Value>
-void cosine(minphase_state &g, Value &&value, double *out, int32_t count, size_t least)
+template <class Value> void cosine(minphase_state &g, Value &&value, double *out, int32_t count)
 {
 	int32_t h = g.size / 2;
 	double *y = g.real;
 	double first[2] = {0, 0};
 	// The pairs j and h - j, for j from 0 to h/2.
-	split(
-	        g, static_cast<size_t>(h / 2) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        double sum = 0;
 		        for (size_t i = begin; i < end; i++) {
@@ -259,7 +248,7 @@ void cosine(minphase_state &g, Value &&value, double *out, int32_t count, size_t
 		        }
 		        first[begin == 0 ? 0 : 1] = sum;
 	        },
-	        least);
+	        moves_split);
 	transform(
 	        g,
 	        [&](int32_t m, double re, double im) {
@@ -268,7 +257,7 @@ void cosine(minphase_state &g, Value &&value, double *out, int32_t count, size_t
 		        if (2 * m + 1 < count)
 			        out[2 * m + 1] = im;
 	        },
-	        moves_split, (count + 1) / 2);
+	        (count + 1) / 2);
 	if (count > 1)
 		out[1] = first[0] + first[1];
 	for (int32_t k = 3; k < count; k += 2)
@@ -281,13 +270,12 @@ void cosine(minphase_state &g, Value &&value, double *out, int32_t count, size_t
 // y[j] = sin(pi j/h) (x[j] + x[h-j]) + (x[j] - x[h-j])/2, y[0] = 0: with
 // its bins R + jI, S[2m] = -I[m] and S[2m+1] = S[2m-1] + R[m], from
 // S[1] = R[0]/2. value is read before out is written.
-template <class Value>
-void sine(minphase_state &g, Value &&value, double *out, int32_t count, size_t least)
+template <class Value> void sine(minphase_state &g, Value &&value, double *out, int32_t count)
 {
 	int32_t h = g.size / 2;
 	double *y = g.real;
-	split(
-	        g, static_cast<size_t>(h / 2) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t i = begin; i < end; i++) {
 			        auto j = static_cast<int32_t>(i);
@@ -304,7 +292,7 @@ void sine(minphase_state &g, Value &&value, double *out, int32_t count, size_t l
 			        }
 		        }
 	        },
-	        least);
+	        moves_split);
 	transform(
 	        g,
 	        [&](int32_t m, double re, double im) {
@@ -313,7 +301,7 @@ void sine(minphase_state &g, Value &&value, double *out, int32_t count, size_t l
 		        if (2 * m + 1 < count)
 			        out[2 * m + 1] = re;
 	        },
-	        moves_split, (count + 1) / 2);
+	        (count + 1) / 2);
 	if (count > 1)
 		out[1] *= 0.5;
 	for (int32_t k = 3; k < count; k += 2)
@@ -349,7 +337,7 @@ bool powers_of(minphase_state &g, std::span<const double> taps, double *powers)
 		        [&](int32_t j) {
 			        return c + j < n ? taps[static_cast<size_t>(c + j)] : 0.0;
 		        },
-		        powers, h + 1, moves_split);
+		        powers, h + 1);
 		return true;
 	}
 	double *x = g.real, *odd = g.spare;
@@ -395,8 +383,8 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 	double *powers = g.spare2;
 	bool gains = powers_of(g, taps, powers);
 	double top[2] = {0, 0}, bottom[2] = {HUGE_VAL, HUGE_VAL};
-	split(
-	        g, static_cast<size_t>(h) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        double high = 0, low = HUGE_VAL;
 		        for (size_t k = begin; k < end; k++) {
@@ -422,19 +410,19 @@ bool cepstrum(minphase_state &g, std::span<const double> taps, double *flat, dou
 	double least = highest * minphase_floor * minphase_floor;
 	*floor = least;
 	double *logs = g.spare;
-	split(
-	        g, static_cast<size_t>(h) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t k = begin; k < end; k++)
 			        logs[k] = 0.5 * std::log(std::max(powers[k], least));
 	        },
 	        costly_split);
 	cosine(
-	        g, [&](int32_t k) { return logs[k]; }, g.spare, h + 1, moves_split);
+	        g, [&](int32_t k) { return logs[k]; }, g.spare, h + 1);
 	double far[2] = {0, 0};
 	const double *c = g.spare;
-	split(
-	        g, static_cast<size_t>(h - h / 2) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h - h / 2) + 1,
 	        [&](size_t begin, size_t end) {
 		        double sum = 0;
 		        for (size_t i = begin; i < end; i++)
@@ -456,12 +444,12 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign, double f
 	int32_t m = g.size, h = m / 2;
 	double *phase = g.spare, *powers = g.spare2;
 	sine(
-	        g, [&](int32_t j) { return g.spare[j]; }, phase, h + 1, moves_split);
+	        g, [&](int32_t j) { return g.spare[j]; }, phase, h + 1);
 	double scale = 2.0 / m;
 	auto n = static_cast<int32_t>(std::min(taps.size(), static_cast<size_t>(h)));
 	double *real = g.spare;
-	split(
-	        g, static_cast<size_t>(h) + 1,
+	in_halves(
+	        *g.crew, static_cast<size_t>(h) + 1,
 	        [&](size_t begin, size_t end) {
 		        for (size_t k = begin; k < end; k++)
 			        real[k] = std::sqrt(std::max(powers[k], floor)) *
@@ -470,7 +458,7 @@ void synthesize(minphase_state &g, std::span<double> taps, double sign, double f
 	        costly_split);
 	double *even = g.spare;
 	cosine(
-	        g, [&](int32_t k) { return real[k]; }, even, n, moves_split);
+	        g, [&](int32_t k) { return real[k]; }, even, n);
 	double factor = sign / m;
 	for (int32_t k = 0; k < n; k++)
 		taps[static_cast<size_t>(k)] = even[k] * (k == 0 ? factor : 2 * factor);

@@ -41,7 +41,7 @@ struct minphase_state {
 	fftw_complex *bins = nullptr;     // M/4 + 1 values, in real's memory
 	double *spare = nullptr;          // M/2 + 1 doubles
 	double *spare2 = nullptr;         // M/2 + 1 doubles
-	fftw_complex *twiddles = nullptr; // fine, then M/4 / fine + 1 coarse, values
+	fftw_complex *twiddles = nullptr; // fine, then M/2 / fine + 1 coarse, values
 	int32_t fine = 1;                 // the fine table's length
 	fftw_plan forward = nullptr;      // the complex transform of M/8 points, in place
 	team *crew = nullptr;             // the helper thread, while minphase_from runs
